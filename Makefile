@@ -1,0 +1,47 @@
+# Set-up, demo and tests.  Every target finds a Python 3.13+ by itself
+# (tools/find-python; override with PYTHON=/path/to/python3.13) and uses the
+# active virtual environment, or creates .venv when none is active.
+SHELL := /bin/bash
+VENV ?= .venv
+ifdef VIRTUAL_ENV
+  PY := $(VIRTUAL_ENV)/bin/python
+else
+  PY := $(abspath $(VENV))/bin/python
+endif
+PIP := $(PY) -m pip --disable-pip-version-check -q
+# Warnings are errors in every build these targets make.
+BUILD_FLAGS := --no-build-isolation -Ccmake.define.QUORVEL_WERROR=ON
+# Debian packages: Dragonbox (shortest digits), Google Benchmark, clang for fuzzing.
+DEBIAN_PACKAGES ?= libdragonbox-dev
+
+.PHONY: demo test install deps venv clean
+
+demo: install
+	$(PY) examples/demo.py
+
+test: install
+	$(PIP) install '.[test]' $(BUILD_FLAGS)
+	$(PY) -m pytest tests
+
+install: deps venv
+	$(PIP) install . $(BUILD_FLAGS)
+
+# System packages, installed when missing and this user may (root with apt-get).
+deps:
+	@missing=$$(for p in $(DEBIAN_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null; then \
+	    echo "installing Debian packages: $$missing"; \
+	    (apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing) >/dev/null \
+	      || echo "warning: could not install $$missing"; \
+	  else echo "note: Debian packages not installed (not root): $$missing"; fi; \
+	fi
+
+venv: $(PY)
+$(PY):
+	"$$(tools/find-python)" -m venv $(VENV)
+	$(PIP) install --upgrade pip
+	$(PIP) install scikit-build-core cmake ninja
+
+clean:
+	rm -rf build dist *.egg-info

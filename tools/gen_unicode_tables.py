@@ -1,0 +1,209 @@
+#!/usr/bin/env python3
+"""Generate src/wkt_to_wkb/unicode_tables.hpp from the Unicode character database.
+
+Usage (from the repository root):
+
+    python3 tools/gen_unicode_tables.py [--ucd-dir /usr/share/unicode] \
+        [--output src/wkt_to_wkb/unicode_tables.hpp]
+
+The database files (UnicodeData.txt and DerivedCoreProperties.txt) come from
+Debian's `unicode-data` package (`apt-get install unicode-data`), which puts them
+under /usr/share/unicode/.
+
+Three tables of inclusive [first, last] code point ranges are written, each sorted
+and merged so that a binary search answers membership:
+
+- ALPHABETIC: the Alphabetic property (DerivedCoreProperties.txt); a WKT keyword
+  ends only where the next character is not alphabetic.
+- NOT_PRINTABLE: General_Category Cc, Cf, Cs, Co, Cn (unassigned: absent from
+  UnicodeData.txt), Zl, Zp, and Zs except U+0020 SPACE.
+- GRAPHEME_EXTEND: the Grapheme_Extend property (DerivedCoreProperties.txt).
+
+The last two decide which characters an error message shows as \\u{h}.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import re
+import sys
+
+MAX_CODE_POINT = 0x10FFFF
+NOT_PRINTABLE_CATEGORIES = {"Cc", "Cf", "Cs", "Co", "Cn", "Zl", "Zp", "Zs"}
+
+
+def merge(points: list[tuple[int, int]]) -> list[tuple[int, int]]:
+    """Sorts inclusive ranges and joins the overlapping and adjacent ones."""
+    merged: list[tuple[int, int]] = []
+    for first, last in sorted(points):
+        if merged and first <= merged[-1][1] + 1:
+            if last > merged[-1][1]:
+                merged[-1] = (merged[-1][0], last)
+        else:
+            merged.append((first, last))
+    return merged
+
+
+def general_categories(path: str) -> list[str]:
+    """The General_Category of every code point; Cn where UnicodeData.txt has none."""
+    categories = ["Cn"] * (MAX_CODE_POINT + 1)
+    range_start: int | None = None
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            line = line.strip()
+            if not line:
+                continue
+            fields = line.split(";")
+            code = int(fields[0], 16)
+            name, category = fields[1], fields[2]
+            if name.endswith(", First>"):
+                range_start = code
+                continue
+            if name.endswith(", Last>"):
+                if range_start is None:
+                    raise ValueError(f"range end without start at {fields[0]}")
+                for c in range(range_start, code + 1):
+                    categories[c] = category
+                range_start = None
+                continue
+            categories[code] = category
+    if range_start is not None:
+        raise ValueError("unterminated First>/Last> range")
+    return categories
+
+
+def derived_property(path: str, prop: str) -> list[tuple[int, int]]:
+    ranges: list[tuple[int, int]] = []
+    pattern = re.compile(r"^([0-9A-Fa-f]+)(?:\.\.([0-9A-Fa-f]+))?\s*;\s*(\w+)")
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            m = pattern.match(line)
+            if not m or m.group(3) != prop:
+                continue
+            first = int(m.group(1), 16)
+            last = int(m.group(2), 16) if m.group(2) else first
+            ranges.append((first, last))
+    if not ranges:
+        raise ValueError(f"property {prop} not found in {path}")
+    return merge(ranges)
+
+
+def not_printable(categories: list[str]) -> list[tuple[int, int]]:
+    ranges: list[tuple[int, int]] = []
+    start: int | None = None
+    for c in range(MAX_CODE_POINT + 2):
+        inside = (
+            c <= MAX_CODE_POINT and categories[c] in NOT_PRINTABLE_CATEGORIES and c != 0x20
+        )
+        if inside and start is None:
+            start = c
+        elif not inside and start is not None:
+            ranges.append((start, c - 1))
+            start = None
+    return merge(ranges)
+
+
+def ucd_version(path: str) -> str:
+    with open(path, encoding="utf-8") as f:
+        first = f.readline()
+    m = re.search(r"-(\d+\.\d+\.\d+)\.txt", first)
+    return m.group(1) if m else "unknown"
+
+
+def emit_table(name: str, comment: str, ranges: list[tuple[int, int]]) -> str:
+    lines = [f"// {comment}", f"inline constexpr CodePointRange {name}[] = {{"]
+    row: list[str] = []
+    for first, last in ranges:
+        row.append(f"{{0x{first:X}, 0x{last:X}}}")
+        if len(row) == 4:
+            lines.append("    " + ", ".join(row) + ",")
+            row = []
+    if row:
+        lines.append("    " + ", ".join(row) + ",")
+    lines.append("};")
+    return "\n".join(lines)
+
+
+def render(ucd_dir: str) -> str:
+    unicode_data = os.path.join(ucd_dir, "UnicodeData.txt")
+    derived = os.path.join(ucd_dir, "DerivedCoreProperties.txt")
+    version = ucd_version(derived)
+    alphabetic = derived_property(derived, "Alphabetic")
+    grapheme_extend = derived_property(derived, "Grapheme_Extend")
+    printable_not = not_printable(general_categories(unicode_data))
+
+    parts = [
+        "// Generated by tools/gen_unicode_tables.py from the Unicode character database",
+        f"// {version}; do not edit.  Regenerate from the repository root with",
+        "//     python3 tools/gen_unicode_tables.py",
+        "// which reads /usr/share/unicode/UnicodeData.txt and DerivedCoreProperties.txt",
+        "// from Debian's unicode-data package (apt-get install unicode-data).",
+        "#pragma once",
+        "",
+        "#include <cstddef>",
+        "",
+        "namespace quorvel::unicode {",
+        "",
+        "// An inclusive range of code points.",
+        "struct CodePointRange {",
+        "    char32_t first;",
+        "    char32_t last;",
+        "};",
+        "",
+        emit_table("ALPHABETIC", "Alphabetic.", alphabetic),
+        "",
+        emit_table(
+            "NOT_PRINTABLE",
+            "General_Category Cc, Cf, Cs, Co, Cn, Zl, Zp, and Zs other than U+0020.",
+            printable_not,
+        ),
+        "",
+        emit_table("GRAPHEME_EXTEND", "Grapheme_Extend.", grapheme_extend),
+        "",
+        "// Binary search over sorted, disjoint ranges.",
+        "template <std::size_t N>",
+        "constexpr bool in_ranges(const CodePointRange (&ranges)[N], char32_t c) noexcept {",
+        "    std::size_t lo = 0;",
+        "    std::size_t hi = N;",
+        "    while (lo < hi) {",
+        "        const std::size_t mid = lo + (hi - lo) / 2;",
+        "        if (c < ranges[mid].first) {",
+        "            hi = mid;",
+        "        } else if (c > ranges[mid].last) {",
+        "            lo = mid + 1;",
+        "        } else {",
+        "            return true;",
+        "        }",
+        "    }",
+        "    return false;",
+        "}",
+        "",
+        "constexpr bool is_alphabetic(char32_t c) noexcept { return in_ranges(ALPHABETIC, c); }",
+        "constexpr bool is_not_printable(char32_t c) noexcept { return in_ranges(NOT_PRINTABLE, c); }",
+        "constexpr bool is_grapheme_extend(char32_t c) noexcept {",
+        "    return in_ranges(GRAPHEME_EXTEND, c);",
+        "}",
+        "",
+        "}  // namespace quorvel::unicode",
+        "",
+    ]
+    return "\n".join(parts)
+
+
+def main(argv: list[str]) -> int:
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--ucd-dir", default="/usr/share/unicode")
+    parser.add_argument(
+        "--output", default=os.path.join(root, "src", "wkt_to_wkb", "unicode_tables.hpp")
+    )
+    args = parser.parse_args(argv)
+    text = render(args.ucd_dir)
+    with open(args.output, "w", encoding="utf-8", newline="\n") as f:
+        f.write(text)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
