@@ -29,7 +29,7 @@ std::optional<SridPolicy> srid_from_int(PyObject* value) {
 
 // "'T' object is not an instance of 'target'", or the None form.
 std::string not_an_instance(PyObject* obj, const char* target) {
-    std::string msg(obj == Py_None ? "'None" : "'" + type_qualname(obj) + "' object");
+    std::string msg(obj == Py_None ? "'None'" : "'" + type_qualname(obj) + "' object");
     msg.append(" is not an instance of '").append(target).append("'");
     return msg;
 }
@@ -69,7 +69,8 @@ bool is_numpy_bool_type(PyTypeObject* type) {
         return false;
     }
     return PyUnicode_EqualToUTF8(module.get(), "numpy") &&
-           (PyUnicode_EqualToUTF8(name.get(), "bool_") || PyUnicode_EqualToUTF8(name.get(), "bool"));
+           (PyUnicode_EqualToUTF8(name.get(), "bool_") ||
+            PyUnicode_EqualToUTF8(name.get(), "bool"));
 }
 
 int flag_value(PyObject* obj) {
@@ -150,7 +151,8 @@ int decode_flag(PyObject* obj, const char* parameter) noexcept {
 std::optional<std::string_view> text_argument(PyObject* obj, const char* parameter) noexcept {
     if (!PyUnicode_Check(obj)) {
         try {
-            raise_message(PyExc_TypeError, argument_prefix(parameter) + not_an_instance(obj, "str"));
+            raise_message(PyExc_TypeError,
+                          argument_prefix(parameter) + not_an_instance(obj, "str"));
         } catch (const std::bad_alloc&) {
             PyErr_NoMemory();
         }

@@ -8,7 +8,9 @@ namespace quorvel {
 
 namespace {
 
-std::string callee(const Signature& sig) { return std::string(sig.function) + "()"; }
+std::string callee(const Signature& sig) {
+    return std::string(sig.function) + "()";
+}
 
 bool too_many_positional(const Signature& sig, Py_ssize_t given) {
     std::string msg = callee(sig) + " takes ";

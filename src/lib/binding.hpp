@@ -11,10 +11,10 @@ namespace quorvel {
 inline constexpr std::size_t MAX_PARAMETERS = 3;
 
 struct Signature {
-    const char* function;                // "to_wkb"
-    const char* const* positional;       // positional-or-keyword names, in order
-    std::size_t n_positional;            // P
-    std::size_t n_required;              // R: the first R positional names
+    const char* function;           // "to_wkb"
+    const char* const* positional;  // positional-or-keyword names, in order
+    std::size_t n_positional;       // P
+    std::size_t n_required;         // R: the first R positional names
     const char* const* keyword_only;
     std::size_t n_keyword_only;
 };

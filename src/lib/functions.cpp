@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "lib/arguments.hpp"
 #include "lib/binding.hpp"
@@ -118,7 +119,10 @@ PyObject* wkb_to_wkt_split_srid_impl(const Bound& a) {
     if (!acquire_source(a.slot[0], "wkb", false, source)) return nullptr;
     auto r = ewkb_to_wkt_and_srid(source.data);
     if (!r) return raise_conversion_error(r.error());
-    return new_pair(PyRef(new_str(r->wkt)), PyRef(new_int_or_none(r->srid_present, r->srid)));
+    // One item at a time: the second is not made while the first's failure is pending.
+    PyRef text(new_str(r->wkt));
+    if (!text) return nullptr;
+    return new_pair(std::move(text), PyRef(new_int_or_none(r->srid_present, r->srid)));
 }
 
 PyObject* wkt_to_wkb_impl(const Bound& a) {
@@ -134,8 +138,9 @@ PyObject* wkt_to_wkb_split_srid_impl(const Bound& a) {
     if (!text) return nullptr;
     auto r = write_ewkb_split_srid(*text);
     if (!r) return raise_conversion_error(r.error());
-    return new_pair(PyRef(new_bytes(r->ewkb)),
-                    PyRef(new_int_or_none(r->prefix.present, r->prefix.srid)));
+    PyRef ewkb(new_bytes(r->ewkb));
+    if (!ewkb) return nullptr;
+    return new_pair(std::move(ewkb), PyRef(new_int_or_none(r->prefix.present, r->prefix.srid)));
 }
 
 PyObject* wkt_to_hex_wkb_impl(const Bound& a) {

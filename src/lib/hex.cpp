@@ -12,7 +12,8 @@ constexpr std::uint8_t NOT_HEX = 255;
 constexpr std::array<std::uint8_t, 256> make_decode_table() {
     std::array<std::uint8_t, 256> t{};
     for (auto& v : t) v = NOT_HEX;
-    for (int i = 0; i < 10; ++i) t[static_cast<std::size_t>('0' + i)] = static_cast<std::uint8_t>(i);
+    for (int i = 0; i < 10; ++i)
+        t[static_cast<std::size_t>('0' + i)] = static_cast<std::uint8_t>(i);
     for (int i = 0; i < 6; ++i) {
         t[static_cast<std::size_t>('a' + i)] = static_cast<std::uint8_t>(10 + i);
         t[static_cast<std::size_t>('A' + i)] = static_cast<std::uint8_t>(10 + i);
@@ -23,7 +24,9 @@ constexpr std::array<std::uint8_t, 256> make_decode_table() {
 constexpr auto DECODE = make_decode_table();
 constexpr char DIGITS[] = "0123456789ABCDEF";
 
-std::uint8_t digit(char c) noexcept { return DECODE[static_cast<unsigned char>(c)]; }
+std::uint8_t digit(char c) noexcept {
+    return DECODE[static_cast<unsigned char>(c)];
+}
 
 // Decodes pairs from offset `from` (even) into out; returns the offset of the first
 // non-digit byte, or text.size() when every byte is a digit.
@@ -40,7 +43,9 @@ std::size_t decode_pairs(std::string_view text, std::size_t from, char* out) noe
 
 }  // namespace
 
-bool is_hex_digit(char c) noexcept { return digit(c) <= 15; }
+bool is_hex_digit(char c) noexcept {
+    return digit(c) <= 15;
+}
 
 Result<std::string> decode_hex(std::string_view text) {
     if (text.empty()) return ConversionError::invalid_wkb("empty hex string");

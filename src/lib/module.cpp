@@ -62,4 +62,6 @@ PyModuleDef module_def = {
 
 }  // namespace quorvel
 
-PyMODINIT_FUNC PyInit_quorvel() { return PyModuleDef_Init(&quorvel::module_def); }
+PyMODINIT_FUNC PyInit_quorvel() {
+    return PyModuleDef_Init(&quorvel::module_def);
+}

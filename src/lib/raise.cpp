@@ -44,8 +44,8 @@ PyObject* panic_type() noexcept {
 }  // namespace
 
 PyObject* raise_message(PyObject* type, std::string_view message) noexcept {
-    PyRef text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()),
-                                    "replace"));
+    PyRef text(
+        PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
     if (!text) return nullptr;
     PyObject* exc = PyObject_CallOneArg(type, text.get());
     if (exc == nullptr) return nullptr;

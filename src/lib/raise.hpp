@@ -32,7 +32,9 @@ std::string lenient_utf8(PyObject* str) noexcept;
 std::string type_qualname(PyObject* obj) noexcept;
 
 // A broken internal invariant.
-[[noreturn]] inline void internal_fault(const char* what) { throw std::logic_error(what); }
+[[noreturn]] inline void internal_fault(const char* what) {
+    throw std::logic_error(what);
+}
 
 // Runs a module function body; no C++ exception leaves it.
 template <class Body>

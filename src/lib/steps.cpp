@@ -57,7 +57,9 @@ Result<std::string> wkt_to_ewkb(std::string_view wkt, SridPolicy policy) {
     }
 }
 
-bool is_ascii_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+bool is_ascii_digit(char c) noexcept {
+    return c >= '0' && c <= '9';
+}
 
 // V, with whitespace removed at both ends, is a signed 32-bit decimal of value <= 0.
 bool is_unknown_srid_value(std::string_view value) noexcept {
@@ -80,7 +82,9 @@ bool is_unknown_srid_value(std::string_view value) noexcept {
     return magnitude == 0;
 }
 
-char ascii_lower(char c) noexcept { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c | 0x20) : c; }
+char ascii_lower(char c) noexcept {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c | 0x20) : c;
+}
 
 void append_srid_prefix(std::string& out, std::int32_t srid) {
     char digits[16];

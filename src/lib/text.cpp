@@ -14,7 +14,9 @@ bool is_white_space(char32_t c) noexcept {
     return c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
-unsigned char byte_at(const char* p) noexcept { return static_cast<unsigned char>(*p); }
+unsigned char byte_at(const char* p) noexcept {
+    return static_cast<unsigned char>(*p);
+}
 
 }  // namespace
 

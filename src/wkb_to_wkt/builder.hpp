@@ -24,14 +24,14 @@ void write_srid_prefix(std::string& out, std::int32_t srid);
 Result<std::string> ewkb_to_ewkt(std::string_view wkb);
 
 struct WktAndSrid {
-    std::string wkt;      // never with a prefix
+    std::string wkt;  // never with a prefix
     bool srid_present;
-    std::int32_t srid;    // meaningful only when srid_present
+    std::int32_t srid;  // meaningful only when srid_present
 };
 Result<WktAndSrid> ewkb_to_wkt_and_srid(std::string_view wkb);
 
-// "SRID=srid;" followed by the WKT of the geometry, whatever SRID it carries.
-// srid must be greater than 0.
+// "SRID=srid;" followed by the WKT of the geometry, whatever SRID it carries.  An
+// srid of 0 or below means "unknown" and writes no prefix at all.
 Result<std::string> ewkb_to_wkt_with_srid(std::string_view wkb, std::int32_t srid);
 
 }  // namespace quorvel

@@ -42,7 +42,7 @@ public:
     Result<MemberStart> read_member_start();     // Empty, Open or Bare
     Status expect_open();
     Status expect_close();
-    Result<bool> expect_comma_or_close();        // true after ',', false after ')'
+    Result<bool> expect_comma_or_close();  // true after ',', false after ')'
     Result<double> read_number();
     Status expect_end();
 

@@ -14,13 +14,13 @@ namespace quorvel {
 
 // tokenizer stands behind the SRID prefix; input_length sizes the output only.
 // With embed_srid the top-level type word gets the SRID flag and srid follows it.
-Result<std::string> write_ewkb(WktTokenizer& tokenizer, std::size_t input_length,
-                               bool embed_srid, std::int32_t srid);
+Result<std::string> write_ewkb(WktTokenizer& tokenizer, std::size_t input_length, bool embed_srid,
+                               std::int32_t srid);
 Result<std::string> write_ewkb_hex(WktTokenizer& tokenizer, std::size_t input_length,
                                    bool embed_srid, std::int32_t srid);
 
 struct EwkbAndPrefix {
-    std::string ewkb;   // never with an SRID
+    std::string ewkb;  // never with an SRID
     SridPrefix prefix;
 };
 Result<EwkbAndPrefix> write_ewkb_split_srid(std::string_view text);

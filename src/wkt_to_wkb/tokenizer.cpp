@@ -1,0 +1,425 @@
+#include "wkt_to_wkb/tokenizer.hpp"
+
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <system_error>
+
+#include "lib/text.hpp"
+#include "wkt_to_wkb/unicode_tables.hpp"
+
+namespace quorvel {
+
+namespace {
+
+constexpr bool is_digit(char c) noexcept {
+    return c >= '0' && c <= '9';
+}
+constexpr bool is_ascii_letter(unsigned char b) noexcept {
+    return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
+}
+constexpr char ascii_upper(char c) noexcept {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c;
+}
+
+// The eleven bytes a number token is drawn from.
+constexpr bool is_number_byte(char c) noexcept {
+    return is_digit(c) || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E';
+}
+
+constexpr double EXACT_POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Byte length of the UTF-8 sequence that starts with b, by its lead byte.  Stray
+// continuation bytes count as one so that every walk makes progress.
+constexpr std::size_t utf8_length(unsigned char b) noexcept {
+    if (b < 0xC0) return 1;
+    if (b < 0xE0) return 2;
+    if (b < 0xF0) return 3;
+    return 4;
+}
+
+// The code point at p (p < end) and its byte length, never reading past end.
+char32_t decode_at(const char* p, const char* end, std::size_t& length) noexcept {
+    const auto b0 = static_cast<unsigned char>(*p);
+    std::size_t n = utf8_length(b0);
+    if (static_cast<std::size_t>(end - p) < n) n = static_cast<std::size_t>(end - p);
+    length = n;
+    if (n == 1) return b0;
+    char32_t c = b0 & (0x7F >> n);
+    for (std::size_t i = 1; i < n; ++i) {
+        c = (c << 6) | (static_cast<unsigned char>(p[i]) & 0x3F);
+    }
+    return c;
+}
+
+ConversionError wkt_error(std::string message) {
+    return ConversionError::invalid_wkt(std::move(message));
+}
+
+std::string position_text(std::size_t pos) {
+    return std::to_string(pos);
+}
+
+// Decimal exponent of the first significant digit of a validated number token, or
+// 0 when all its digits are zero.  Tells overflow from underflow when the
+// conversion reports a result out of range; saturates on absurd exponents.
+long long leading_exponent(std::string_view token) noexcept {
+    std::size_t i = 0;
+    if (token[i] == '+' || token[i] == '-') ++i;
+    long long integer_digits = 0;  // significant digits before the point
+    long long leading_zeros = 0;   // zeros after the point before the first nonzero digit
+    bool seen_nonzero = false;
+    for (; i < token.size() && is_digit(token[i]); ++i) {
+        if (token[i] != '0') seen_nonzero = true;
+        if (seen_nonzero) ++integer_digits;
+    }
+    if (i < token.size() && token[i] == '.') {
+        for (++i; i < token.size() && is_digit(token[i]); ++i) {
+            if (token[i] != '0') seen_nonzero = true;
+            if (!seen_nonzero) ++leading_zeros;
+        }
+    }
+    long long exponent = 0;
+    if (i < token.size() && (token[i] == 'e' || token[i] == 'E')) {
+        ++i;
+        bool negative = false;
+        if (token[i] == '+' || token[i] == '-') negative = token[i++] == '-';
+        constexpr long long cap = 1LL << 40;
+        for (; i < token.size(); ++i) {
+            if (exponent < cap) exponent = exponent * 10 + (token[i] - '0');
+        }
+        if (negative) exponent = -exponent;
+    }
+    if (!seen_nonzero) return 0;
+    return integer_digits > 0 ? exponent + integer_digits - 1 : exponent - leading_zeros - 1;
+}
+
+void append_hex_escape(std::string& out, char32_t c) {
+    char digits[8];
+    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, static_cast<unsigned>(c), 16);
+    (void)ec;
+    out += "\\u{";
+    out.append(digits, end);
+    out += '}';
+}
+
+}  // namespace
+
+void WktTokenizer::skip_unicode_run() noexcept {
+    const char* const end = text_.data() + text_.size();
+    while (pos_ < text_.size()) {
+        const std::size_t n = white_space_at(text_.data() + pos_, end);
+        if (n == 0) return;
+        pos_ += n;
+    }
+}
+
+bool WktTokenizer::alphabetic_at(std::size_t pos) const noexcept {
+    if (pos >= text_.size()) return false;
+    const auto b = static_cast<unsigned char>(text_[pos]);
+    if (b < 0x80) return is_ascii_letter(b);
+    std::size_t length = 0;
+    return unicode::is_alphabetic(
+        decode_at(text_.data() + pos, text_.data() + text_.size(), length));
+}
+
+bool WktTokenizer::match_keyword(std::string_view keyword) const noexcept {
+    if (text_.size() - pos_ < keyword.size()) return false;
+    for (std::size_t i = 0; i < keyword.size(); ++i) {
+        if (ascii_upper(text_[pos_ + i]) != keyword[i]) return false;
+    }
+    return !alphabetic_at(pos_ + keyword.size());
+}
+
+std::string_view WktTokenizer::excerpt_at(std::size_t pos, std::size_t max_chars) const noexcept {
+    if (pos >= text_.size()) return {};
+    std::size_t end = pos;
+    for (std::size_t chars = 0; chars < max_chars && end < text_.size(); ++chars) {
+        end += utf8_length(static_cast<unsigned char>(text_[end]));
+    }
+    if (end > text_.size()) end = text_.size();
+    return text_.substr(pos, end - pos);
+}
+
+std::string WktTokenizer::display_char_at(std::size_t pos) const {
+    if (pos >= text_.size()) return "None";
+    std::size_t length = 0;
+    const char32_t c = decode_at(text_.data() + pos, text_.data() + text_.size(), length);
+    std::string out = "Some('";
+    switch (c) {
+        case U'\0':
+            out += "\\0";
+            break;
+        case U'\t':
+            out += "\\t";
+            break;
+        case U'\r':
+            out += "\\r";
+            break;
+        case U'\n':
+            out += "\\n";
+            break;
+        case U'\'':
+            out += "\\'";
+            break;
+        case U'\\':
+            out += "\\\\";
+            break;
+        default:
+            if (unicode::is_grapheme_extend(c) || unicode::is_not_printable(c)) {
+                append_hex_escape(out, c);
+            } else {
+                out.append(text_.substr(pos, length));
+            }
+    }
+    out += "')";
+    return out;
+}
+
+ConversionError WktTokenizer::punctuation_error(std::string_view expected) const {
+    std::string message = "expected ";
+    message += expected;
+    message += " at position ";
+    message += position_text(pos_);
+    message += ", got ";
+    message += display_char_at(pos_);
+    return wkt_error(std::move(message));
+}
+
+Result<SridPrefix> WktTokenizer::parse_srid_prefix() {
+    skip_whitespace();
+    const std::size_t p = pos_;
+    if (text_.size() - p < 5 ||
+        !(ascii_upper(text_[p]) == 'S' && ascii_upper(text_[p + 1]) == 'R' &&
+          ascii_upper(text_[p + 2]) == 'I' && ascii_upper(text_[p + 3]) == 'D' &&
+          text_[p + 4] == '=')) {
+        return SridPrefix{};
+    }
+    std::size_t q = p + 5;
+    const bool negative = q < text_.size() && text_[q] == '-';
+    if (negative) ++q;
+    const std::size_t digits_start = q;
+    // Magnitude, saturated just past the largest one that fits.
+    constexpr std::int64_t limit = std::int64_t{1} << 31;
+    std::int64_t magnitude = 0;
+    while (q < text_.size() && is_digit(text_[q])) {
+        magnitude = magnitude * 10 + (text_[q] - '0');
+        if (magnitude > limit) magnitude = limit + 1;
+        ++q;
+    }
+    if (q == digits_start) {
+        return wkt_error("expected integer at position " + position_text(digits_start));
+    }
+    const std::int64_t value = negative ? -magnitude : magnitude;
+    if (value < -limit || value > limit - 1) {
+        std::string message = "integer out of i32 range: ";
+        message += text_.substr(p + 5, q - (p + 5));
+        return wkt_error(std::move(message));
+    }
+    pos_ = q;
+    skip_whitespace();
+    if (pos_ >= text_.size() || text_[pos_] != ';') {
+        return wkt_error("expected ';' after SRID value");
+    }
+    ++pos_;
+    return SridPrefix{value > 0, static_cast<std::int32_t>(value)};
+}
+
+Result<GeometryTag> WktTokenizer::read_geometry_header() {
+    skip_whitespace();
+    const std::size_t p = pos_;
+    GeometryKind kind{};
+    std::size_t length = 0;
+    const char first = p < text_.size() ? ascii_upper(text_[p]) : '\0';
+    auto try_keyword = [&](std::string_view keyword, GeometryKind k) {
+        if (length != 0 || !match_keyword(keyword)) return;
+        kind = k;
+        length = keyword.size();
+    };
+    switch (first) {
+        case 'G':
+            try_keyword("GEOMETRYCOLLECTION", GeometryKind::GeometryCollection);
+            break;
+        case 'L':
+            try_keyword("LINESTRING", GeometryKind::LineString);
+            break;
+        case 'M':
+            try_keyword("MULTILINESTRING", GeometryKind::MultiLineString);
+            try_keyword("MULTIPOLYGON", GeometryKind::MultiPolygon);
+            try_keyword("MULTIPOINT", GeometryKind::MultiPoint);
+            break;
+        case 'P':
+            try_keyword("POLYGON", GeometryKind::Polygon);
+            try_keyword("POINT", GeometryKind::Point);
+            break;
+        default:
+            break;
+    }
+    if (length == 0) {
+        std::string message = "unknown geometry type at position ";
+        message += position_text(p);
+        message += ": ";
+        message += excerpt_at(p, 20);
+        return wkt_error(std::move(message));
+    }
+
+    // A tag is looked for only when ASCII whitespace separates it from the keyword.
+    const std::size_t k = p + length;
+    pos_ = k;
+    Dimension dimension = Dimension::XY;
+    if (k < text_.size() && is_ascii_space(static_cast<unsigned char>(text_[k]))) {
+        skip_whitespace();
+        if (match_keyword("ZM")) {
+            dimension = Dimension::XYZM;
+            pos_ += 2;
+        } else if (match_keyword("Z")) {
+            dimension = Dimension::XYZ;
+            pos_ += 1;
+        } else if (match_keyword("M")) {
+            dimension = Dimension::XYM;
+            pos_ += 1;
+        } else {
+            pos_ = k;
+        }
+    }
+    return GeometryTag{kind, dimension};
+}
+
+Result<MemberStart> WktTokenizer::member_start(bool allow_bare) {
+    skip_whitespace();
+    const std::size_t p = pos_;
+    if (text_.size() - p >= 5 && ascii_upper(text_[p]) == 'E' && ascii_upper(text_[p + 1]) == 'M' &&
+        ascii_upper(text_[p + 2]) == 'P' && ascii_upper(text_[p + 3]) == 'T' &&
+        ascii_upper(text_[p + 4]) == 'Y') {
+        if (alphabetic_at(p + 5)) {
+            return wkt_error("expected delimiter after EMPTY at position " + position_text(p + 5));
+        }
+        pos_ = p + 5;
+        return MemberStart::Empty;
+    }
+    if (p < text_.size() && text_[p] == '(') {
+        ++pos_;
+        return MemberStart::Open;
+    }
+    if (allow_bare) return MemberStart::Bare;
+    std::string message = "expected 'EMPTY' or '(' at position ";
+    message += position_text(p);
+    message += ", got ";
+    message += excerpt_at(p, 10);
+    return wkt_error(std::move(message));
+}
+
+Result<MemberStart> WktTokenizer::expect_empty_or_open() {
+    return member_start(false);
+}
+
+Result<MemberStart> WktTokenizer::read_member_start() {
+    return member_start(true);
+}
+
+Result<double> WktTokenizer::read_number() {
+    skip_whitespace();
+    const std::size_t p = pos_;
+    const char* const begin = text_.data() + p;
+    const char* const text_end = text_.data() + text_.size();
+
+    // One pass over the token that checks its form and gathers up to 19 digits.
+    const char* q = begin;
+    bool negative = false;
+    if (q < text_end && (*q == '+' || *q == '-')) negative = *q++ == '-';
+    std::uint64_t mantissa = 0;
+    std::size_t digit_count = 0;
+    std::size_t fraction_digits = 0;
+    const char* const integer_begin = q;
+    for (; q < text_end && is_digit(*q); ++q, ++digit_count) {
+        if (digit_count < 19) mantissa = mantissa * 10 + static_cast<unsigned>(*q - '0');
+    }
+    bool well_formed = q != integer_begin;
+    if (q < text_end && *q == '.') {
+        const char* const fraction_begin = ++q;
+        for (; q < text_end && is_digit(*q); ++q, ++digit_count) {
+            if (digit_count < 19) mantissa = mantissa * 10 + static_cast<unsigned>(*q - '0');
+        }
+        fraction_digits = static_cast<std::size_t>(q - fraction_begin);
+        well_formed = well_formed || fraction_digits != 0;
+    }
+    int exponent = 0;
+    if (well_formed && q < text_end && (*q == 'e' || *q == 'E')) {
+        ++q;
+        bool exponent_negative = false;
+        if (q < text_end && (*q == '+' || *q == '-')) exponent_negative = *q++ == '-';
+        const char* const exponent_begin = q;
+        for (; q < text_end && is_digit(*q); ++q) {
+            if (exponent < 100000) exponent = exponent * 10 + (*q - '0');
+        }
+        well_formed = q != exponent_begin;
+        if (exponent_negative) exponent = -exponent;
+    }
+
+    if (well_formed && (q == text_end || !is_number_byte(*q))) {
+        const char* const end = q;
+        // Exact fast path: a mantissa below 2^53 and a power of ten up to 1e22 are
+        // both exact doubles, so one multiplication or division rounds correctly.
+        if constexpr (FLT_EVAL_METHOD == 0) {
+            if (digit_count <= 19 && mantissa <= (std::uint64_t{1} << 53)) {
+                const long long e10 =
+                    static_cast<long long>(exponent) - static_cast<long long>(fraction_digits);
+                if (e10 >= -22 && e10 <= 22) {
+                    double value = static_cast<double>(mantissa);
+                    value = e10 < 0 ? value / EXACT_POWERS_OF_TEN[-e10]
+                                    : value * EXACT_POWERS_OF_TEN[e10];
+                    pos_ = static_cast<std::size_t>(end - text_.data());
+                    return negative ? -value : value;
+                }
+            }
+        }
+        // The conversion rejects a leading '+'; the value is the same without it.
+        const char* const digits = *begin == '+' ? begin + 1 : begin;
+        double value = 0;
+        const auto [ptr, ec] = std::from_chars(digits, end, value);
+        if (ptr == end && ec == std::errc{} && std::isfinite(value)) {
+            pos_ = static_cast<std::size_t>(end - text_.data());
+            return value;
+        }
+        const std::string_view token(begin, static_cast<std::size_t>(end - begin));
+        if (ptr == end && ec == std::errc::result_out_of_range && leading_exponent(token) < 0) {
+            // At most half the smallest subnormal: zero, keeping the sign.
+            pos_ = static_cast<std::size_t>(end - text_.data());
+            return negative ? -0.0 : 0.0;
+        }
+        std::string message = "non-finite coordinate ";
+        message += token;
+        message += " at position ";
+        message += position_text(p);
+        return wkt_error(std::move(message));
+    }
+
+    const char* end = begin;
+    while (end < text_end && is_number_byte(*end)) ++end;
+    if (end == begin) {
+        std::string message = "expected number at position ";
+        message += position_text(p);
+        message += ", got ";
+        message += excerpt_at(p, 10);
+        return wkt_error(std::move(message));
+    }
+    std::string message = "invalid number ";
+    message += std::string_view(begin, static_cast<std::size_t>(end - begin));
+    message += " at position ";
+    message += position_text(p);
+    return wkt_error(std::move(message));
+}
+
+Status WktTokenizer::expect_end() {
+    skip_whitespace();
+    if (pos_ == text_.size()) return ok_status();
+    std::string message = "unexpected trailing content at position ";
+    message += position_text(pos_);
+    message += ": ";
+    message += excerpt_at(pos_, 20);
+    return wkt_error(std::move(message));
+}
+
+}  // namespace quorvel

@@ -1,0 +1,355 @@
+#include "wkt_to_wkb/writer.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+
+#include "lib/geometry.hpp"
+#include "wkb_to_wkt/reader.hpp"
+
+namespace quorvel {
+
+namespace {
+
+// The largest element count a u32 count field holds.
+constexpr std::uint64_t MAX_LIST_LENGTH = 0xFFFFFFFFu;
+
+// Bits of the quiet NaN that stands for each ordinate of an empty point.
+constexpr std::uint64_t EMPTY_ORDINATE_BITS = 0x7FF8000000000000u;
+
+std::size_t reserve_size(std::size_t input_length) noexcept {
+    return std::min(input_length, OUTPUT_RESERVE_CAP);
+}
+
+// Binary EWKB, little endian.
+class BinarySink {
+public:
+    explicit BinarySink(std::size_t input_length) {
+        if (const std::size_t n = reserve_size(input_length); n != 0) out_.reserve(n);
+    }
+
+    void header(std::uint32_t type_word) {
+        char b[5];
+        b[0] = 0x01;
+        store_u32(b + 1, type_word, true);
+        out_.append(b, sizeof b);
+    }
+    void header_with_srid(std::uint32_t type_word, std::int32_t srid) {
+        char b[9];
+        b[0] = 0x01;
+        store_u32(b + 1, type_word, true);
+        store_u32(b + 5, static_cast<std::uint32_t>(srid), true);
+        out_.append(b, sizeof b);
+    }
+    void ordinate(double value) {
+        char b[8];
+        store_f64(b, value, true);
+        out_.append(b, sizeof b);
+    }
+    void empty_ordinates(int n) {
+        for (int i = 0; i < n; ++i) ordinate(std::bit_cast<double>(EMPTY_ORDINATE_BITS));
+    }
+    void zero_count() { out_.append(4, '\0'); }
+    // Returns the byte offset of a zero count that patch_count overwrites later.
+    std::size_t count_placeholder() {
+        const std::size_t at = out_.size();
+        out_.append(4, '\0');
+        return at;
+    }
+    void patch_count(std::size_t at, std::uint64_t count) {
+        store_u32(out_.data() + at, static_cast<std::uint32_t>(count), true);
+    }
+    std::string take() && { return std::move(out_); }
+
+private:
+    std::string out_;
+};
+
+// The same bytes as uppercase hex digits, written directly.
+class HexSink {
+public:
+    explicit HexSink(std::size_t input_length) {
+        if (const std::size_t n = reserve_size(input_length); n != 0) out_.reserve(2 * n);
+    }
+
+    void header(std::uint32_t type_word) {
+        char b[10];
+        b[0] = '0';
+        b[1] = '1';
+        put_u32(b + 2, type_word);
+        out_.append(b, sizeof b);
+    }
+    void header_with_srid(std::uint32_t type_word, std::int32_t srid) {
+        char b[18];
+        b[0] = '0';
+        b[1] = '1';
+        put_u32(b + 2, type_word);
+        put_u32(b + 10, static_cast<std::uint32_t>(srid));
+        out_.append(b, sizeof b);
+    }
+    void ordinate(double value) {
+        char b[16];
+        std::uint64_t bits = std::bit_cast<std::uint64_t>(value);
+        for (int i = 0; i < 8; ++i, bits >>= 8) put_byte(b + 2 * i, bits & 0xFF);
+        out_.append(b, sizeof b);
+    }
+    void empty_ordinates(int n) {
+        for (int i = 0; i < n; ++i) out_.append("000000000000F87F", 16);
+    }
+    void zero_count() { out_.append(8, '0'); }
+    // Returns the byte offset (half the digit offset) of a zero count.
+    std::size_t count_placeholder() {
+        const std::size_t at = out_.size() / 2;
+        out_.append(8, '0');
+        return at;
+    }
+    void patch_count(std::size_t at, std::uint64_t count) {
+        put_u32(out_.data() + 2 * at, static_cast<std::uint32_t>(count));
+    }
+    std::string take() && { return std::move(out_); }
+
+private:
+    // The two digits of every byte value, high nibble first.
+    static constexpr auto DIGIT_PAIRS = [] {
+        constexpr char digits[] = "0123456789ABCDEF";
+        std::array<char, 512> pairs{};
+        for (std::size_t i = 0; i < 256; ++i) {
+            pairs[2 * i] = digits[i >> 4];
+            pairs[2 * i + 1] = digits[i & 0xF];
+        }
+        return pairs;
+    }();
+
+    static void put_byte(char* p, std::uint64_t byte) noexcept {
+        std::memcpy(p, DIGIT_PAIRS.data() + 2 * byte, 2);
+    }
+    // Little endian: lowest byte first.
+    static void put_u32(char* p, std::uint32_t v) noexcept {
+        for (int i = 0; i < 4; ++i, v >>= 8) put_byte(p + 2 * i, v & 0xFF);
+    }
+
+    std::string out_;
+};
+
+// One walk of the WKT grammar that writes EWKB into a sink as it reads.
+template <class Sink>
+class EwkbWalker {
+public:
+    EwkbWalker(WktTokenizer& tokenizer, Sink& sink) noexcept : t_(tokenizer), out_(sink) {}
+
+    Result<GeometryTag> write_geometry(bool embed_srid, std::int32_t srid, int depth) {
+        if (depth >= MAX_NESTING_DEPTH) {
+            return ConversionError::invalid_wkt("geometry nesting exceeds maximum depth of 128");
+        }
+        auto header = t_.read_geometry_header();
+        if (!header) return std::move(header).error();
+        const GeometryTag tag = *header;
+        const int n = ordinate_count(tag.dimension);
+        const std::uint32_t flags = dimension_flags(tag.dimension);
+        const std::uint32_t type_word = kind_code(tag.kind) | flags;
+        if (embed_srid) {
+            out_.header_with_srid(type_word | SRID_FLAG, srid);
+        } else {
+            out_.header(type_word);
+        }
+
+        auto start = t_.expect_empty_or_open();
+        if (!start) return std::move(start).error();
+        if (*start == MemberStart::Empty) {
+            if (tag.kind == GeometryKind::Point) {
+                out_.empty_ordinates(n);
+            } else {
+                out_.zero_count();
+            }
+            return tag;
+        }
+
+        switch (tag.kind) {
+            case GeometryKind::Point:
+                QUORVEL_TRY(ordinates(n));
+                QUORVEL_TRY(t_.expect_close());
+                break;
+            case GeometryKind::LineString:
+                QUORVEL_TRY(counted_coordinate_list(n));
+                break;
+            case GeometryKind::Polygon:
+                QUORVEL_TRY(counted_ring_list(n));
+                break;
+            case GeometryKind::MultiPoint:
+                QUORVEL_TRY(multi_point_members(n, flags));
+                break;
+            case GeometryKind::MultiLineString:
+                QUORVEL_TRY(multi_members(GeometryKind::LineString, n, flags));
+                break;
+            case GeometryKind::MultiPolygon:
+                QUORVEL_TRY(multi_members(GeometryKind::Polygon, n, flags));
+                break;
+            case GeometryKind::GeometryCollection:
+                QUORVEL_TRY(collection_members(tag.dimension, depth));
+                break;
+        }
+        return tag;
+    }
+
+private:
+    static ConversionError too_many(const char* noun) {
+        return ConversionError::invalid_wkt(std::string("too many ") + noun);
+    }
+
+    Status ordinates(int n) {
+        for (int i = 0; i < n; ++i) {
+            auto value = t_.read_number();
+            if (!value) return std::move(value).error();
+            out_.ordinate(*value);
+        }
+        return ok_status();
+    }
+
+    // Tuples up to and including the closing ')', behind a count patched at the end.
+    Status counted_coordinate_list(int n) {
+        const std::size_t at = out_.count_placeholder();
+        std::uint64_t count = 0;
+        for (;;) {
+            QUORVEL_TRY(ordinates(n));
+            if (++count > MAX_LIST_LENGTH) return too_many("coordinate tuples");
+            auto more = t_.expect_comma_or_close();
+            if (!more) return std::move(more).error();
+            if (!*more) break;
+        }
+        out_.patch_count(at, count);
+        return ok_status();
+    }
+
+    // Rings up to and including the closing ')'; a ring is never EMPTY.
+    Status counted_ring_list(int n) {
+        const std::size_t at = out_.count_placeholder();
+        std::uint64_t count = 0;
+        for (;;) {
+            QUORVEL_TRY(t_.expect_open());
+            QUORVEL_TRY(counted_coordinate_list(n));
+            if (++count > MAX_LIST_LENGTH) return too_many("polygon rings");
+            auto more = t_.expect_comma_or_close();
+            if (!more) return std::move(more).error();
+            if (!*more) break;
+        }
+        out_.patch_count(at, count);
+        return ok_status();
+    }
+
+    // Points written as "(x y)", bare "x y" or EMPTY, mixed freely.
+    Status multi_point_members(int n, std::uint32_t flags) {
+        const std::size_t at = out_.count_placeholder();
+        std::uint64_t count = 0;
+        for (;;) {
+            out_.header(kind_code(GeometryKind::Point) | flags);
+            auto start = t_.read_member_start();
+            if (!start) return std::move(start).error();
+            switch (*start) {
+                case MemberStart::Empty:
+                    out_.empty_ordinates(n);
+                    break;
+                case MemberStart::Open:
+                    QUORVEL_TRY(ordinates(n));
+                    QUORVEL_TRY(t_.expect_close());
+                    break;
+                case MemberStart::Bare:
+                    QUORVEL_TRY(ordinates(n));
+                    break;
+            }
+            if (++count > MAX_LIST_LENGTH) return too_many("MultiPoint members");
+            auto more = t_.expect_comma_or_close();
+            if (!more) return std::move(more).error();
+            if (!*more) break;
+        }
+        out_.patch_count(at, count);
+        return ok_status();
+    }
+
+    // Line strings or polygons without keywords, in the parent's dimension.
+    Status multi_members(GeometryKind member, int n, std::uint32_t flags) {
+        const bool polygons = member == GeometryKind::Polygon;
+        const std::size_t at = out_.count_placeholder();
+        std::uint64_t count = 0;
+        for (;;) {
+            out_.header(kind_code(member) | flags);
+            auto start = t_.expect_empty_or_open();
+            if (!start) return std::move(start).error();
+            if (*start == MemberStart::Empty) {
+                out_.zero_count();
+            } else if (polygons) {
+                QUORVEL_TRY(counted_ring_list(n));
+            } else {
+                QUORVEL_TRY(counted_coordinate_list(n));
+            }
+            if (++count > MAX_LIST_LENGTH) {
+                return too_many(polygons ? "MultiPolygon members" : "MultiLineString members");
+            }
+            auto more = t_.expect_comma_or_close();
+            if (!more) return std::move(more).error();
+            if (!*more) break;
+        }
+        out_.patch_count(at, count);
+        return ok_status();
+    }
+
+    // Complete geometries one level deeper; a tagged collection takes only members
+    // of its own dimension, an untagged one any.
+    Status collection_members(Dimension dimension, int depth) {
+        const std::size_t at = out_.count_placeholder();
+        std::uint64_t count = 0;
+        for (;;) {
+            auto member = write_geometry(false, 0, depth + 1);
+            if (!member) return std::move(member).error();
+            if (dimension != Dimension::XY && member->dimension != dimension) {
+                std::string message = "GeometryCollection ";
+                message += dimension_name(dimension);
+                message += " member has incompatible dimension ";
+                message += dimension_name(member->dimension);
+                return ConversionError::invalid_wkt(std::move(message));
+            }
+            if (++count > MAX_LIST_LENGTH) return too_many("GeometryCollection members");
+            auto more = t_.expect_comma_or_close();
+            if (!more) return std::move(more).error();
+            if (!*more) break;
+        }
+        out_.patch_count(at, count);
+        return ok_status();
+    }
+
+    WktTokenizer& t_;
+    Sink& out_;
+};
+
+template <class Sink>
+Result<std::string> write_all(WktTokenizer& tokenizer, std::size_t input_length, bool embed_srid,
+                              std::int32_t srid) {
+    Sink sink(input_length);
+    EwkbWalker<Sink> walker(tokenizer, sink);
+    QUORVEL_TRY(walker.write_geometry(embed_srid, srid, 0));
+    QUORVEL_TRY(tokenizer.expect_end());
+    return std::move(sink).take();
+}
+
+}  // namespace
+
+Result<std::string> write_ewkb(WktTokenizer& tokenizer, std::size_t input_length, bool embed_srid,
+                               std::int32_t srid) {
+    return write_all<BinarySink>(tokenizer, input_length, embed_srid, srid);
+}
+
+Result<std::string> write_ewkb_hex(WktTokenizer& tokenizer, std::size_t input_length,
+                                   bool embed_srid, std::int32_t srid) {
+    return write_all<HexSink>(tokenizer, input_length, embed_srid, srid);
+}
+
+Result<EwkbAndPrefix> write_ewkb_split_srid(std::string_view text) {
+    WktTokenizer tokenizer(text);
+    auto prefix = tokenizer.parse_srid_prefix();
+    if (!prefix) return std::move(prefix).error();
+    auto ewkb = write_ewkb(tokenizer, text.size(), false, 0);
+    if (!ewkb) return std::move(ewkb).error();
+    return EwkbAndPrefix{std::move(ewkb).value(), *prefix};
+}
+
+}  // namespace quorvel
