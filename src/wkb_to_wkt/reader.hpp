@@ -76,7 +76,7 @@ Result<GeometryHeader> decode_type_word(std::uint32_t word);
 // A cursor over borrowed WKB bytes.  Every marker sets the byte order that the fields
 // after it are read in; the position only moves forward and never past the end.
 class WkbReader {
-  public:
+public:
     explicit WkbReader(std::string_view input) noexcept : input_(input) {}
 
     std::size_t position() const noexcept { return pos_; }
@@ -99,7 +99,7 @@ class WkbReader {
     // failure out holds partial text that the caller discards.
     Result<GeometryInfo> read_geometry(std::string& out, bool include_srid, int depth);
 
-  private:
+private:
     // The body of a Point, LineString or Polygon.  A top-level body starts with a
     // space (" EMPTY", " (...)"); a Multi member's does not ("EMPTY", "(...)").
     Status read_simple_body(std::string& out, GeometryKind kind, int ordinates, bool leading_space);
