@@ -19,7 +19,7 @@ import ctypes
 import gc
 import os
 import sys
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from typing import Any, Callable
 
 import numpy as np
@@ -128,7 +128,6 @@ class Case:
     make: Callable[[], tuple]  # returns (args, kwargs)
     raises: Any = None  # exception type, or None for a result
     n: int = 10000
-    extra: list = field(default_factory=list)
 
 
 def case(id, func, *args, raises=None, n=10000, **kwargs):
@@ -223,6 +222,10 @@ BINDING = [
          raises=TypeError),
     case("include_unknown-array", q.wkb_header_srid, LINE_EWKB,
          include_unknown=lambda: np.array([True]), raises=TypeError),
+    case("split-too-many", q.wkb_to_wkt_split_srid, LINE_WKB, None, raises=TypeError),
+    case("to_hex_wkb-keyword-only-elsewhere", q.to_hex_wkb, LINE_WKB, include_unknown=True,
+         raises=TypeError),
+    case("to_wkb_no_srid_header-missing", q.to_wkb_no_srid_header, raises=TypeError),
 ]
 
 SRID = [
@@ -254,6 +257,8 @@ BUFFER = [
     case("wide-items", q.to_ewkb_header, lambda: array.array("H", b"\x01\x00" * 8), 4326,
          raises=BufferError),
     case("fortran-2d", q.wkb_to_wkt, fortran_2d, raises=BufferError),
+    case("header-of-float-array", q.wkb_header_srid, lambda: array.array("f", [1.0]),
+         raises=BufferError),
     case("released-view", q.to_wkb_no_srid_header, released_view, raises=ValueError),
     case("lone-surrogate-wkt", q.wkt_to_wkb, LONE_SURROGATE, raises=UnicodeEncodeError),
     case("lone-surrogate-source", q.to_wkt, LONE_SURROGATE, raises=UnicodeEncodeError),
@@ -318,16 +323,22 @@ def refcounts(objects):
 def check_repeated_calls(c: Case):
     args, kwargs = c.make()
     held = [*args, *kwargs.values()]
-    watched = [None, True, False, *held, *{type(o) for o in held}]
+    # The arguments, their types, what an srid object's __index__ returns, and the
+    # three singletons.
+    inner = [v for o in held for v in getattr(o, "__dict__", {}).values()]
+    watched = [None, True, False, *held, *inner, *{type(o) for o in held}]
 
     # One call decides the path: a result, or the expected exception, every time.
     if c.raises is None:
         first = c.func(*args, **kwargs)
         assert c.func(*args, **kwargs) == first
     else:
-        with pytest.raises(c.raises) as info:
-            c.func(*args, **kwargs)
-        assert isinstance(str(info.value), str)
+        messages = set()
+        for _ in range(2):
+            with pytest.raises(c.raises) as info:
+                c.func(*args, **kwargs)
+            messages.add(str(info.value))
+        assert len(messages) == 1
         del info
 
     call_n(c.func, args, kwargs, c.raises, max(200, c.n // 10))  # warm-up
@@ -343,7 +354,7 @@ def check_repeated_calls(c: Case):
     resident_growth = rss() - resident
     block_growth = sys.getallocatedblocks() - blocks
     heap_growth = None if heap is None else heap_in_use() - heap
-    assert refcounts(watched) == counts
+    assert refcounts(watched) == counts, "reference counts changed"
     assert block_growth < max(64, c.n // 20), f"{block_growth} Python blocks more after {c.n} calls"
     if heap_growth is not None:
         assert heap_growth < 64 * 1024, f"C heap grew by {heap_growth} bytes in {c.n} calls"
@@ -383,11 +394,20 @@ def test_conversion_failures_keep_memory_and_references(c):
     check_repeated_calls(c)
 
 
-def test_every_function_is_exercised():
-    succeeding = {p.values[0].func.__name__ for p in SUCCESS}
-    failing = {p.values[0].func.__name__ for p in CONVERSION}
-    assert succeeding == set(q.__all__)
-    assert failing == set(q.__all__)
+def functions(cases):
+    return {p.values[0].func.__name__ for p in cases}
+
+
+def test_every_function_is_exercised_on_every_kind_of_path():
+    with_srid = {"wkb_to_wkt", "wkt_to_wkb", "wkt_to_hex_wkb", "hex_wkb_to_wkt", "to_wkb",
+                 "to_wkt", "to_hex_wkb", "to_ewkb_header"}
+    with_buffer = {"wkb_to_wkt", "wkb_to_wkt_split_srid", "to_wkb", "to_wkt", "to_hex_wkb",
+                   "wkb_header_srid", "to_wkb_no_srid_header", "to_ewkb_header"}
+    assert functions(SUCCESS) == set(q.__all__)
+    assert functions(BINDING) == set(q.__all__)
+    assert functions(SRID) == with_srid
+    assert functions(BUFFER) >= with_buffer
+    assert functions(CONVERSION) == set(q.__all__)
 
 
 def test_bytearray_resizes_after_every_function_fails_on_it():
