@@ -11,10 +11,12 @@ endif
 PIP := $(PY) -m pip --disable-pip-version-check -q
 # Warnings are errors in every build these targets make.
 BUILD_FLAGS := --no-build-isolation -Ccmake.define.QUORVEL_WERROR=ON
-# Debian packages: Dragonbox (shortest digits), Google Benchmark, clang for fuzzing.
-DEBIAN_PACKAGES ?= libdragonbox-dev
+# Debian packages: Dragonbox (shortest digits), fast_float (number parsing) and
+# Google Benchmark (the benchmarks' C++ floor).  The build works without them,
+# only slower.
+DEBIAN_PACKAGES ?= libdragonbox-dev libfast-float-dev libbenchmark-dev
 
-.PHONY: demo test install deps venv clean
+.PHONY: demo test bench install deps venv clean
 
 demo: install
 	$(PY) examples/demo.py
@@ -22,6 +24,12 @@ demo: install
 test: install
 	$(PIP) install '.[test]' $(BUILD_FLAGS)
 	$(PY) -m pytest tests
+
+# Benchmarks against shapely and against the C++ floor; BENCH_ARGS=--quick for a
+# short run.
+bench: install
+	$(PIP) install '.[bench]' $(BUILD_FLAGS)
+	$(PY) bench/run.py $(BENCH_ARGS)
 
 install: deps venv
 	$(PIP) install . $(BUILD_FLAGS)

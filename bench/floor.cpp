@@ -1,0 +1,163 @@
+// The conversions against their own floor, in one C++ build with the core library:
+// the bare number formatter and number parser over the same ordinates that the
+// WKB -> WKT and WKT -> WKB conversions read, so ns per ordinate compare directly.
+//
+// Benchmark arguments: kind (0 real-looking lon/lat with 6-7 decimals, 1 full-precision
+// random doubles, 2 for points only: "POINT (1 2)") and the vertex count.  The
+// coordinates come from the same SplitMix64 stream as bench/data.py; the custom
+// context "checksum_<kind>" lets bench/run.py confirm that both sides agree.
+#include <benchmark/benchmark.h>
+
+#include <charconv>
+#include <cstdint>
+#include <string>
+#include <system_error>
+
+#include "inputs.hpp"
+#include "wkb_to_wkt/builder.hpp"
+#include "wkt_to_wkb/tokenizer.hpp"
+#include "wkt_to_wkb/writer.hpp"
+
+namespace {
+
+using quorvel_bench::Input;
+using quorvel_bench::input;
+
+void set_counters(benchmark::State& state, const Input& in) {
+    const auto n = static_cast<std::int64_t>(in.ords.size());
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * n);
+    state.counters["ordinates"] = static_cast<double>(n);
+}
+
+// Floor of WKB -> WKT: the formatter alone, into a reused string.
+void BM_format_ordinate(benchmark::State& state) {
+    const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
+    std::string out;
+    out.reserve(in.numbers.size() + 64);
+    for (auto _ : state) {
+        out.clear();
+        for (double v : in.ords) quorvel::format_ordinate(out, v);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    set_counters(state, in);
+}
+
+void BM_ewkb_to_ewkt(benchmark::State& state) {
+    const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
+    for (auto _ : state) {
+        auto r = quorvel::ewkb_to_ewkt(in.wkb);
+        if (!r) {
+            state.SkipWithError("ewkb_to_ewkt failed");
+            break;
+        }
+        benchmark::DoNotOptimize(r->data());
+    }
+    set_counters(state, in);
+}
+
+// Floor of WKT -> WKB: the module's own number reader over bare numbers.
+void BM_read_number(benchmark::State& state) {
+    const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
+    const std::size_t n = in.ords.size();
+    for (auto _ : state) {
+        quorvel::WktTokenizer tokenizer(in.numbers);
+        double sum = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            auto r = tokenizer.read_number();
+            if (!r) {
+                state.SkipWithError("read_number failed");
+                break;
+            }
+            sum += *r;
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+    set_counters(state, in);
+}
+
+// The standard library's parser over the same text, for reference.
+void BM_from_chars(benchmark::State& state) {
+    const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
+    const char* const end = in.numbers.data() + in.numbers.size();
+    for (auto _ : state) {
+        const char* p = in.numbers.data();
+        double sum = 0;
+        while (p < end) {
+            double v = 0;
+            const auto r = std::from_chars(p, end, v);
+            if (r.ec != std::errc{}) {
+                state.SkipWithError("from_chars failed");
+                break;
+            }
+            sum += v;
+            p = r.ptr;
+            while (p < end && *p == ' ') ++p;
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+    set_counters(state, in);
+}
+
+void BM_write_ewkb(benchmark::State& state) {
+    const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
+    for (auto _ : state) {
+        quorvel::WktTokenizer tokenizer(in.wkt);
+        auto prefix = tokenizer.parse_srid_prefix();
+        auto r = quorvel::write_ewkb(tokenizer, in.wkt.size(), false, 0);
+        if (!prefix || !r) {
+            state.SkipWithError("write_ewkb failed");
+            break;
+        }
+        benchmark::DoNotOptimize(r->data());
+    }
+    set_counters(state, in);
+}
+
+void BM_write_ewkb_hex(benchmark::State& state) {
+    const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
+    for (auto _ : state) {
+        quorvel::WktTokenizer tokenizer(in.wkt);
+        auto prefix = tokenizer.parse_srid_prefix();
+        auto r = quorvel::write_ewkb_hex(tokenizer, in.wkt.size(), false, 0);
+        if (!prefix || !r) {
+            state.SkipWithError("write_ewkb_hex failed");
+            break;
+        }
+        benchmark::DoNotOptimize(r->data());
+    }
+    set_counters(state, in);
+}
+
+void geometry_args(benchmark::internal::Benchmark* b) {
+    for (int kind : {0, 1}) {
+        for (int vertices : {1000, 100000}) b->Args({kind, vertices});
+    }
+}
+
+void point_args(benchmark::internal::Benchmark* b) {
+    for (int kind : {0, 1, 2}) b->Args({kind, 1});
+}
+
+}  // namespace
+
+BENCHMARK(BM_format_ordinate)->Apply(geometry_args);
+BENCHMARK(BM_ewkb_to_ewkt)->Apply(geometry_args)->Apply(point_args);
+BENCHMARK(BM_read_number)->Apply(geometry_args);
+BENCHMARK(BM_from_chars)->Apply(geometry_args);
+BENCHMARK(BM_write_ewkb)->Apply(geometry_args)->Apply(point_args);
+BENCHMARK(BM_write_ewkb_hex)->Apply(geometry_args);
+
+int main(int argc, char** argv) {
+    const char* const names[2] = {"lonlat", "random"};
+    for (int kind : {0, 1}) {
+        const auto sum = quorvel_bench::checksum(
+            quorvel_bench::ordinates(kind, quorvel_bench::CHECKSUM_VERTICES));
+        benchmark::AddCustomContext(std::string("checksum_") + names[kind], std::to_string(sum));
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,82 @@
+// A fixed number of conversions, for counting instructions under callgrind (see
+// bench/profile.py): instruction counts do not depend on what else the machine runs,
+// so the ratios against the floor are exact where timings are noisy.
+//
+//   profile MODE KIND VERTICES ITERATIONS
+//
+// MODE: format_ordinate, ewkb_to_ewkt, read_number, write_ewkb, write_ewkb_hex (the
+// loops of floor.cpp); KIND and VERTICES as there.  ITERATIONS 0 runs only the set-up,
+// so the difference of two runs is the cost of the loop alone.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "inputs.hpp"
+#include "wkb_to_wkt/builder.hpp"
+#include "wkt_to_wkb/tokenizer.hpp"
+#include "wkt_to_wkb/writer.hpp"
+
+namespace {
+
+volatile std::size_t sink;
+
+bool run(const std::string& mode, const quorvel_bench::Input& in, long iterations) {
+    if (mode == "format_ordinate") {
+        std::string out;
+        out.reserve(in.numbers.size() + 64);
+        for (long i = 0; i < iterations; ++i) {
+            out.clear();
+            for (double v : in.ords) quorvel::format_ordinate(out, v);
+            sink = out.size();
+        }
+    } else if (mode == "ewkb_to_ewkt") {
+        for (long i = 0; i < iterations; ++i) {
+            auto r = quorvel::ewkb_to_ewkt(in.wkb);
+            if (!r) return false;
+            sink = r->size();
+        }
+    } else if (mode == "read_number") {
+        for (long i = 0; i < iterations; ++i) {
+            quorvel::WktTokenizer tokenizer(in.numbers);
+            double sum = 0;
+            for (std::size_t k = 0; k < in.ords.size(); ++k) {
+                auto r = tokenizer.read_number();
+                if (!r) return false;
+                sum += *r;
+            }
+            sink = static_cast<std::size_t>(sum != 0);
+        }
+    } else if (mode == "write_ewkb" || mode == "write_ewkb_hex") {
+        const bool hex = mode == "write_ewkb_hex";
+        for (long i = 0; i < iterations; ++i) {
+            quorvel::WktTokenizer tokenizer(in.wkt);
+            auto prefix = tokenizer.parse_srid_prefix();
+            auto r = hex ? quorvel::write_ewkb_hex(tokenizer, in.wkt.size(), false, 0)
+                         : quorvel::write_ewkb(tokenizer, in.wkt.size(), false, 0);
+            if (!prefix || !r) return false;
+            sink = r->size();
+        }
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: profile MODE KIND VERTICES ITERATIONS\n");
+        return 2;
+    }
+    const int kind = std::atoi(argv[2]);
+    const auto vertices = static_cast<std::size_t>(std::strtoul(argv[3], nullptr, 10));
+    const long iterations = std::strtol(argv[4], nullptr, 10);
+    const auto& in = quorvel_bench::input(kind, vertices);
+    if (!run(argv[1], in, iterations)) {
+        std::fprintf(stderr, "profile: %s failed\n", argv[1]);
+        return 1;
+    }
+    std::printf("%zu ordinates\n", in.ords.size());
+    return 0;
+}

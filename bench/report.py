@@ -1,0 +1,314 @@
+"""Turns the measurements into the report: targets with PASS/FAIL, ratios, absolute
+medians, and the plot of ns per coordinate against geometry size."""
+
+from __future__ import annotations
+
+from pathlib import Path
+from typing import Any
+
+KIND_INDEX = {"lonlat": 0, "random": 1, "one_two": 2}
+ARROW = {"wkb_to_wkt": "WKB->WKT", "wkt_to_wkb": "WKT->WKB", "hex_to_wkt": "hex->WKT",
+         "wkt_to_hex": "WKT->hex"}
+
+
+def fmt_ns(ns: float | None) -> str:
+    if ns is None:
+        return "-"
+    if ns < 10_000:
+        return f"{ns:.0f} ns" if ns >= 100 else f"{ns:.1f} ns"
+    if ns < 10_000_000:
+        return f"{ns / 1e3:.1f} us"
+    return f"{ns / 1e6:.1f} ms"
+
+
+def fmt_ratio(r: float | None) -> str:
+    return "-" if r is None else (f"{r:.2f}x" if r < 10 else f"{r:.1f}x")
+
+
+def table(title: str, headers: list[str], rows: list[list[str]], left: int = 1) -> str:
+    """A plain-text table; the first `left` columns are text, the others figures."""
+    widths = [max(len(str(x)) for x in col) for col in zip(headers, *rows)]
+
+    def line(cells: list[str]) -> str:
+        out = [f"{c:<{w}}" if i < left else f"{c:>{w}}"
+               for i, (c, w) in enumerate(zip(cells, widths))]
+        return "  ".join(out).rstrip()
+
+    out = [title, line(headers), line(["-" * w for w in widths])]
+    out += [line([str(c) for c in row]) for row in rows]
+    return "\n".join(out)
+
+
+class Index:
+    def __init__(self, cases: list[Any], floor: dict[str, Any]) -> None:
+        self.by_key = {}
+        self.by_name = {}
+        for c in cases:
+            if c.group in ("matrix", "sweep"):
+                self.by_key[(c.impl, c.shape, c.kind, c.direction, c.vertices)] = c
+            self.by_name[(c.impl, c.name)] = c
+        self.floor = floor
+
+    def case(self, impl: str, shape: str, kind: str, direction: str, vertices: int) -> Any:
+        if shape == "linestring" and vertices == 1:
+            shape = "point"
+        return self.by_key.get((impl, shape, kind, direction, vertices))
+
+    def per_ordinate(self, impl: str, kind: str, direction: str, vertices: int) -> float | None:
+        c = self.case(impl, "linestring", kind, direction, vertices)
+        return None if c is None else c.ns_per_coordinate / 2
+
+    def floor_ns(self, bench: str, kind: str, vertices: int, per_ordinate: bool = True) -> float | None:
+        r = self.floor.get(f"BM_{bench}/{KIND_INDEX[kind]}/{vertices}")
+        if r is None:
+            return None
+        return r.ns / r.ordinates if per_ordinate else r.ns
+
+
+def ratio(a: float | None, b: float | None) -> float | None:
+    return None if a is None or b is None or b == 0 else a / b
+
+
+def analyse(cases: list[Any], floor: dict[str, Any], sweep: list[int],
+            line_vertices: int) -> dict[str, Any]:
+    ix = Index(cases, floor)
+    targets: list[dict[str, Any]] = []
+
+    def target(name: str, case: str, measured: float | None, op: str, limit: float) -> None:
+        passed = None if measured is None else (measured <= limit if op == "<=" else measured >= limit)
+        targets.append({"target": name, "case": case, "measured": measured, "op": op,
+                        "limit": limit, "passed": passed})
+
+    largest = max(sweep)
+    conversions = [("wkb_to_wkt", "format_ordinate", "ewkb_to_ewkt", 1.3),
+                   ("wkt_to_wkb", "read_number", "write_ewkb", 1.5)]
+    for direction, floor_bench, core_bench, limit in conversions:
+        arrow = ARROW[direction]
+        name = f"{arrow} <= {limit}x bare {floor_bench} per ordinate"
+        for kind in ("lonlat", "random"):
+            bare = ix.floor_ns(floor_bench, kind, line_vertices)
+            module = ix.per_ordinate("quorvel", kind, direction, line_vertices)
+            target(name, f"module, LineString {line_vertices:,}, {kind}", ratio(module, bare),
+                   "<=", limit)
+            core = ix.floor_ns(core_bench, kind, line_vertices)
+            target(name, f"C++ {core_bench}, LineString {line_vertices:,}, {kind}",
+                   ratio(core, bare), "<=", limit)
+        name = f"{arrow} >= 10x faster than shapely per coordinate, large"
+        for kind in ("lonlat", "random"):
+            q = ix.case("quorvel", "linestring", kind, direction, largest)
+            s = ix.case("shapely", "linestring", kind, direction, largest)
+            target(name, f"LineString {largest:,}, {kind}",
+                   ratio(s and s.ns, q and q.ns), ">=", 10)
+    hex_case = ix.by_name.get(("python", "bytes.hex() of a 21-byte point WKB"))
+    for direction in ("wkb_to_wkt", "wkt_to_wkb"):
+        for kind in ("lonlat", "one_two"):
+            q = ix.case("quorvel", "point", kind, direction, 1)
+            s = ix.case("shapely", "point", kind, direction, 1)
+            target("point >= 15x faster than shapely per call", f"{ARROW[direction]}, {kind}",
+                   ratio(s and s.ns, q and q.ns), ">=", 15)
+    for direction in ("wkb_to_wkt", "wkt_to_wkb"):
+        for kind in ("lonlat", "one_two"):
+            q = ix.case("quorvel", "point", kind, direction, 1)
+            target("point within 3x of bytes.hex() (21 bytes)", f"{ARROW[direction]}, {kind}",
+                   ratio(q and q.ns, hex_case and hex_case.ns), "<=", 3)
+    copy = ix.by_name.get(("python", "copy 1 MB: bytes(bytearray)"))
+    header = [c for c in cases if c.group == "header" and c.impl == "quorvel"]
+    for c in header:
+        target("SRID header rewrite of 1 MB <= 2x a 1 MB copy", c.name,
+               ratio(c.ns, copy and copy.ns), "<=", 2)
+
+    # Ratios.
+    ratios: dict[str, list[dict[str, Any]]] = {
+        "speedup_vs_shapely": [], "sweep_speedup": [], "floor": [], "per_call": [], "header": []}
+    seen = []
+    for c in cases:
+        if c.group == "matrix" and c.impl == "quorvel":
+            s = ix.case("shapely", c.shape, c.kind, c.direction, c.vertices)
+            label = c.name.rsplit(":", 1)[0]
+            if label not in seen:
+                seen.append(label)
+            ratios["speedup_vs_shapely"].append({"input": label, "direction": c.direction,
+                                                 "speedup": ratio(s and s.ns, c.ns)})
+    for size in sweep:
+        for kind in ("lonlat", "random"):
+            row: dict[str, Any] = {"vertices": size, "kind": kind}
+            for direction in ("wkb_to_wkt", "wkt_to_wkb"):
+                q = ix.case("quorvel", "linestring", kind, direction, size)
+                s = ix.case("shapely", "linestring", kind, direction, size)
+                row[direction] = ratio(s and s.ns, q and q.ns)
+            ratios["sweep_speedup"].append(row)
+    for level in ("module", "C++ core"):
+        for kind in ("lonlat", "random"):
+            for size in (line_vertices, 100_000):
+                fmt = ix.floor_ns("format_ordinate", kind, size)
+                rn = ix.floor_ns("read_number", kind, size)
+                fc = ix.floor_ns("from_chars", kind, size)
+                if level == "module":
+                    to_wkt = ix.per_ordinate("quorvel", kind, "wkb_to_wkt", size)
+                    to_wkb = ix.per_ordinate("quorvel", kind, "wkt_to_wkb", size)
+                    to_hex = ix.per_ordinate("quorvel", kind, "wkt_to_hex", size)
+                else:
+                    to_wkt = ix.floor_ns("ewkb_to_ewkt", kind, size)
+                    to_wkb = ix.floor_ns("write_ewkb", kind, size)
+                    to_hex = ix.floor_ns("write_ewkb_hex", kind, size)
+                if to_wkt is None and to_wkb is None:
+                    continue
+                ratios["floor"].append({
+                    "level": level, "kind": kind, "vertices": size,
+                    "wkb_to_wkt_ns": to_wkt, "format_ordinate_ns": fmt,
+                    "wkt_to_wkb_ns": to_wkb, "read_number_ns": rn, "from_chars_ns": fc,
+                    "wkt_to_hex_ns": to_hex,
+                    "wkb_to_wkt_vs_format": ratio(to_wkt, fmt),
+                    "wkt_to_wkb_vs_read_number": ratio(to_wkb, rn),
+                    "wkt_to_wkb_vs_from_chars": ratio(to_wkb, fc),
+                    "wkt_to_hex_vs_read_number": ratio(to_hex, rn),
+                })
+    for direction, core_bench in (("wkb_to_wkt", "ewkb_to_ewkt"), ("wkt_to_wkb", "write_ewkb")):
+        for kind in ("lonlat", "random", "one_two"):
+            q = ix.case("quorvel", "point", kind, direction, 1)
+            core = ix.floor_ns(core_bench, kind, 1, per_ordinate=False)
+            ratios["per_call"].append({
+                "direction": direction, "kind": kind, "module_ns": q and q.ns, "core_ns": core,
+                "hex_ns": hex_case and hex_case.ns,
+                "module_minus_core_ns": None if q is None or core is None else q.ns - core,
+                "vs_hex": ratio(q and q.ns, hex_case and hex_case.ns)})
+    for c in cases:
+        if c.group == "header" and c.impl != "python":
+            ratios["header"].append({"case": c.name, "ns": c.ns,
+                                     "vs_copy": ratio(c.ns, copy and copy.ns)})
+    return {"targets": targets, "ratios": ratios, "inputs": seen}
+
+
+def render(analysis: dict[str, Any], cases: list[Any], floor: dict[str, Any],
+           agreement: dict[str, Any]) -> str:
+    ix = Index(cases, floor)
+    parts = []
+    rows = []
+    for t in analysis["targets"]:
+        verdict = "n/a" if t["passed"] is None else ("PASS" if t["passed"] else "FAIL")
+        rows.append([t["target"], t["case"], fmt_ratio(t["measured"]),
+                     f"{t['op']} {t['limit']:g}x", verdict])
+    parts.append(table("TARGETS", ["target", "case", "measured", "limit", "result"], rows, 2))
+
+    r = analysis["ratios"]
+    by_input: dict[str, dict[str, float | None]] = {}
+    for row in r["speedup_vs_shapely"]:
+        by_input.setdefault(row["input"], {})[row["direction"]] = row["speedup"]
+    directions = list(ARROW)
+    rows = [[label, *(fmt_ratio(v.get(d)) for d in directions)] for label, v in by_input.items()]
+    parts.append(table("RATIOS: quorvel speed-up over shapely, per call (shapely time / quorvel time)",
+                       ["input", *(ARROW[d] for d in directions)], rows))
+    rows = [[f"{row['vertices']:,}", row["kind"], fmt_ratio(row["wkb_to_wkt"]),
+             fmt_ratio(row["wkt_to_wkb"])] for row in r["sweep_speedup"]]
+    parts.append(table("RATIOS: speed-up over shapely by LineString size (1 = a point)",
+                       ["vertices", "coordinates", "WKB->WKT", "WKT->WKB"], rows, 2))
+    rows = [[row["level"], row["kind"], f"{row['vertices']:,}",
+             fmt_ratio(row["wkb_to_wkt_vs_format"]), fmt_ratio(row["wkt_to_wkb_vs_read_number"]),
+             fmt_ratio(row["wkt_to_wkb_vs_from_chars"]), fmt_ratio(row["wkt_to_hex_vs_read_number"])]
+            for row in r["floor"]]
+    parts.append(table("RATIOS: against the floor, ns per ordinate (conversion / bare loop)",
+                       ["level", "coordinates", "vertices", "WKB->WKT/format", "WKT->WKB/read_number",
+                        "WKT->WKB/from_chars", "WKT->hex/read_number"], rows, 2))
+    rows = [[ARROW[row["direction"]], row["kind"], fmt_ns(row["module_ns"]), fmt_ns(row["core_ns"]),
+             fmt_ns(row["module_minus_core_ns"]), fmt_ns(row["hex_ns"]), fmt_ratio(row["vs_hex"])]
+            for row in r["per_call"]]
+    parts.append(table("RATIOS: a point per call against bytes.hex() of the same 21 bytes",
+                       ["direction", "point", "module", "C++ core", "module - core", "bytes.hex()",
+                        "module/hex"], rows, 2))
+    rows = [[row["case"], fmt_ns(row["ns"]), fmt_ratio(row["vs_copy"])] for row in r["header"]]
+    parts.append(table("RATIOS: SRID on a 1 MB WKB against copying 1 MB",
+                       ["case", "per call", "/ copy"], rows))
+
+    # Absolute medians.
+    rows = []
+    for label in analysis["inputs"]:
+        for d in directions:
+            q = next((c for c in cases if c.impl == "quorvel" and c.name == f"{label}: {d}"), None)
+            s = next((c for c in cases if c.impl == "shapely" and c.name == f"{label}: {d}"), None)
+            if q is None:
+                continue
+            rows.append([label, ARROW[d], fmt_ns(q.ns_per_call), f"{q.ns_per_coordinate:.1f}",
+                         fmt_ns(s and s.ns_per_call), f"{s.ns_per_coordinate:.1f}" if s else "-"])
+    parts.append(table("MEDIANS: conversions (ns/coord = per vertex, one call per geometry)",
+                       ["input", "direction", "quorvel/call", "ns/coord", "shapely/call",
+                        "ns/coord"], rows, 2))
+    rows = []
+    sizes = sorted({c.vertices for c in cases if c.group == "sweep"} | {1, 1000})
+    for size in sizes:
+        for kind in ("lonlat", "random"):
+            row = [f"{size:,}", kind]
+            for d in ("wkb_to_wkt", "wkt_to_wkb"):
+                for impl in ("quorvel", "shapely"):
+                    c = ix.case(impl, "linestring", kind, d, size)
+                    row.append("-" if c is None else f"{c.ns_per_coordinate:.1f}")
+            rows.append(row)
+    parts.append(table("MEDIANS: ns per coordinate by LineString size (1 = a point)",
+                       ["vertices", "coordinates", "WKB->WKT quorvel", "shapely",
+                        "WKT->WKB quorvel", "shapely"], rows, 2))
+    if floor:
+        rows = [[name, fmt_ns(res.ns), f"{res.ns / res.ordinates:.1f}"]
+                for name, res in sorted(floor.items(), key=lambda kv: floor_order(kv[0]))]
+        parts.append(table("MEDIANS: C++ floor benchmark (arguments: coordinates 0 lonlat, "
+                           "1 random, 2 POINT (1 2); vertices)",
+                           ["benchmark", "per iteration", "ns/ordinate"], rows))
+    rows = [[c.impl, c.name, fmt_ns(c.ns)] for c in cases if c.group in ("per_call", "header")]
+    parts.append(table("MEDIANS: per call", ["impl", "case", "median"], rows, 2))
+
+    rows = []
+    for label, a in agreement.items():
+        rows.append([label, ", ".join(f"{k}={v}" for k, v in a.items())])
+    parts.append(table("CHECK: outputs of both libraries on the same inputs (exact = the text "
+                       "reads back to the input's doubles)", ["input", "result"], rows, 2))
+    return "\n\n".join(parts)
+
+
+def floor_order(name: str) -> tuple:
+    bench, kind, vertices = name.split("/")
+    order = ["BM_format_ordinate", "BM_ewkb_to_ewkt", "BM_read_number", "BM_from_chars",
+             "BM_write_ewkb", "BM_write_ewkb_hex"]
+    return (int(vertices) == 1, order.index(bench) if bench in order else 99, int(kind),
+            int(vertices))
+
+
+def plot(cases: list[Any], floor: dict[str, Any], path: Path) -> Path | None:
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        print("matplotlib is not installed: no plot (pip install '.[bench]')")
+        return None
+    ix = Index(cases, floor)
+    sizes = sorted({c.vertices for c in cases if c.group == "sweep"} | {1, 1000})
+    fig, axes = plt.subplots(1, 2, figsize=(11, 4.5), sharey=True)
+    colours = {"quorvel": "tab:blue", "shapely": "tab:orange"}
+    styles = {"lonlat": "-", "random": "--"}
+    for ax, direction in zip(axes, ("wkb_to_wkt", "wkt_to_wkb")):
+        for impl in ("quorvel", "shapely"):
+            for kind in ("lonlat", "random"):
+                xs, ys = [], []
+                for size in sizes:
+                    c = ix.case(impl, "linestring", kind, direction, size)
+                    if c is not None:
+                        xs.append(size)
+                        ys.append(c.ns_per_coordinate)
+                ax.plot(xs, ys, styles[kind], color=colours[impl], marker="o", markersize=3,
+                        label=f"{impl}, {kind}")
+        bare = "format_ordinate" if direction == "wkb_to_wkt" else "read_number"
+        level = ix.floor_ns(bare, "random", 1000)
+        if level is not None:
+            ax.axhline(2 * level, color="grey", linestyle=":",
+                       label=f"C++ bare {bare}, 2 ordinates (random)")
+        ax.set_xscale("log")
+        ax.set_yscale("log")
+        ax.set_title(ARROW[direction].replace("->", " -> "))
+        ax.set_xlabel("vertices per geometry (1 = a point, otherwise a LineString)")
+        ax.grid(True, which="both", alpha=0.3)
+    axes[0].set_ylabel("ns per coordinate (median, one call)")
+    axes[0].legend(fontsize="small")
+    axes[1].legend(fontsize="small")
+    fig.suptitle("quorvel and shapely 2: cost per coordinate against geometry size")
+    fig.tight_layout()
+    fig.savefig(path, dpi=110)
+    plt.close(fig)
+    return path

@@ -1,0 +1,359 @@
+#!/usr/bin/env python3
+"""quorvel benchmark suite: quorvel against shapely 2, and against its own floor.
+
+    python bench/run.py            # full run, about 3 minutes
+    python bench/run.py --quick    # the same table from fewer, shorter runs (< 30 s)
+
+Prints the table (targets, then ratios, then absolute medians) and writes
+bench/results/results.json and bench/results/ns_per_coordinate.png.  See
+bench/README.md for what each row means.
+"""
+
+from __future__ import annotations
+
+import argparse
+import datetime
+import json
+import os
+import platform
+import sys
+import time
+from dataclasses import asdict, dataclass, field
+from pathlib import Path
+from typing import Any
+
+BENCH_DIR = Path(__file__).resolve().parent
+REPO_DIR = BENCH_DIR.parent
+sys.path.insert(0, str(BENCH_DIR))
+
+import data  # noqa: E402
+import floor_runner  # noqa: E402
+import harness  # noqa: E402
+import report  # noqa: E402
+
+
+@dataclass
+class Config:
+    min_repeat_s: float
+    repeats: int
+    heavy_repeats: int  # for the polygon batch, whose single run takes up to seconds
+    polygons: int
+    sweep: list[int]
+    floor_repetitions: int
+    floor_min_time_s: float
+
+
+FULL = Config(0.03, 7, 3, 10_000, [1, 10, 100, 1_000, 10_000, 100_000], 5, 0.1)
+QUICK = Config(0.005, 3, 2, 1_000, [1, 10, 100, 1_000, 10_000], 3, 0.01)
+
+POLYGON_VERTICES = 100
+LINE_VERTICES = 1_000
+HEADER_VERTICES = 65_536  # 1 MiB of ordinates, 9 more bytes of header
+SRID = 4326
+DIRECTIONS = ("wkb_to_wkt", "wkt_to_wkb", "hex_to_wkt", "wkt_to_hex")
+SWEEP_DIRECTIONS = ("wkb_to_wkt", "wkt_to_wkb")
+
+
+@dataclass
+class InputSet:
+    shape: str  # "point", "linestring" or "polygons"
+    kind: str  # "lonlat", "random" or, for points, "one_two" (POINT (1 2))
+    vertices: int  # per geometry
+    count: int  # geometries per timed iteration: 1, or the batch size
+    wkb: Any  # bytes, or a list of bytes for the batch
+    wkt: Any
+    hex: Any
+
+    @property
+    def label(self) -> str:
+        if self.shape == "polygons":
+            return f"{self.count:,} polygons x {self.vertices} vertices, {self.kind}"
+        if self.shape == "point":
+            return f"point, {self.kind}"
+        return f"LineString {self.vertices:,} vertices, {self.kind}"
+
+
+@dataclass
+class Case:
+    group: str  # "matrix", "sweep", "per_call", "header"
+    impl: str  # "quorvel", "shapely" or "python"
+    name: str
+    shape: str = ""
+    kind: str = ""
+    direction: str = ""
+    vertices: int = 0
+    count: int = 1
+    timing: dict[str, Any] = field(default_factory=dict)
+
+    @property
+    def ns(self) -> float:
+        return float(self.timing["median_ns"])
+
+    @property
+    def ns_per_call(self) -> float:
+        return self.ns / self.count
+
+    @property
+    def ns_per_coordinate(self) -> float:
+        return self.ns / (self.count * max(self.vertices, 1))
+
+
+def make_input(shape: str, kind: str, count: int, vertices: int, quorvel: Any) -> InputSet:
+    if shape == "polygons":
+        rings = data.polygon_rings(kind, count, vertices)
+        wkbs = [data.polygon_wkb(r) for r in rings]
+        wkts = [quorvel.wkb_to_wkt(w) for w in wkbs]
+        return InputSet(shape, kind, vertices, count, wkbs, wkts, [w.hex().upper() for w in wkbs])
+    if kind == "one_two":
+        wkb = data.point_wkb(1.0, 2.0)
+    else:
+        coords = data.coordinates(kind, vertices)
+        wkb = data.point_wkb(*coords[0]) if shape == "point" else data.linestring_wkb(coords)
+    return InputSet(shape, kind, vertices, 1, wkb, quorvel.wkb_to_wkt(wkb), wkb.hex().upper())
+
+
+def statements(direction: str, quorvel: Any, shapely: Any) -> dict[str, tuple[str, str, dict]]:
+    """impl -> (input attribute, statement over x, names)."""
+    text_out = "w(r(x), rounding_precision=-1, trim=True)"
+    table = {
+        "wkb_to_wkt": ("wkb", quorvel.wkb_to_wkt, text_out, shapely.from_wkb, shapely.to_wkt),
+        "wkt_to_wkb": ("wkt", quorvel.wkt_to_wkb, "w(r(x))", shapely.from_wkt, shapely.to_wkb),
+        "hex_to_wkt": ("hex", quorvel.hex_wkb_to_wkt, text_out, shapely.from_wkb, shapely.to_wkt),
+        "wkt_to_hex": ("wkt", quorvel.wkt_to_hex_wkb, "w(r(x), hex=True)", shapely.from_wkt,
+                       shapely.to_wkb),
+    }
+    attr, qf, sstmt, reader, writer = table[direction]
+    return {
+        "quorvel": (attr, "f(x)", {"f": qf}),
+        "shapely": (attr, sstmt, {"r": reader, "w": writer}),
+    }
+
+
+def check_agreement(inputs: InputSet, quorvel: Any, shapely: Any,
+                    limit: int = 1000) -> dict[str, Any]:
+    """Compares both libraries' outputs on the same input (the first `limit`
+    geometries of a batch): equal text, text that reads back to exactly the input's
+    coordinates, and equal WKB that is the input's."""
+    wkbs = inputs.wkb if isinstance(inputs.wkb, list) else [inputs.wkb]
+    wkts = inputs.wkt if isinstance(inputs.wkt, list) else [inputs.wkt]
+    counts = dict.fromkeys(("same_text", "quorvel_text_exact", "shapely_text_exact",
+                            "same_wkb"), 0)
+    coords = shapely.get_coordinates
+    for wkb, wkt in zip(wkbs[:limit], wkts[:limit]):
+        expected = coords(shapely.from_wkb(wkb))
+        ours = quorvel.wkb_to_wkt(wkb)
+        theirs = shapely.to_wkt(shapely.from_wkb(wkb), rounding_precision=-1, trim=True)
+        counts["same_text"] += ours == theirs
+        counts["quorvel_text_exact"] += bool((coords(shapely.from_wkt(ours)) == expected).all())
+        counts["shapely_text_exact"] += bool((coords(shapely.from_wkt(theirs)) == expected).all())
+        counts["same_wkb"] += quorvel.wkt_to_wkb(wkt) == shapely.to_wkb(shapely.from_wkt(wkt)) == wkb
+    return {"geometries": min(len(wkbs), limit), **counts}
+
+
+def run_python(cfg: Config, settings: harness.Settings, quorvel: Any, shapely: Any,
+               log: Any) -> tuple[list[Case], dict[str, Any]]:
+    cases: list[Case] = []
+    benches: list[harness.Bench] = []
+    agreement: dict[str, Any] = {}
+
+    def timed(case: Case, stmt: str, env: dict[str, Any], repeats: int | None = None) -> None:
+        cases.append(case)
+        benches.append(harness.Bench(stmt, env, settings, repeats))
+
+    t0 = time.perf_counter()
+    log("preparing inputs")
+    # The conversion matrix: every shape and kind, four directions, both libraries.
+    sets = [make_input("point", k, 1, 1, quorvel) for k in ("lonlat", "random", "one_two")]
+    sets += [make_input("linestring", k, 1, LINE_VERTICES, quorvel) for k in data.KINDS]
+    sets += [make_input("polygons", k, cfg.polygons, POLYGON_VERTICES, quorvel)
+             for k in data.KINDS]
+    for s in sets:
+        agreement[s.label] = check_agreement(s, quorvel, shapely)
+        batch = s.shape == "polygons"
+        for direction in DIRECTIONS:
+            for impl, (attr, stmt, names) in statements(direction, quorvel, shapely).items():
+                case = Case("matrix", impl, f"{s.label}: {direction}", s.shape, s.kind,
+                            direction, s.vertices, s.count)
+                if batch:
+                    timed(case, f"for x in xs:\n    {stmt}", {**names, "xs": getattr(s, attr)},
+                          cfg.heavy_repeats)
+                else:
+                    timed(case, stmt, {**names, "x": getattr(s, attr)})
+
+    # Size sweep for the plot; size 1 is the point and 1,000 the LineString above.
+    for kind in data.KINDS:
+        for size in cfg.sweep:
+            if size in (1, LINE_VERTICES):
+                continue
+            s = make_input("linestring", kind, 1, size, quorvel)
+            for direction in SWEEP_DIRECTIONS:
+                for impl, (attr, stmt, names) in statements(direction, quorvel, shapely).items():
+                    case = Case("sweep", impl, f"{s.label}: {direction}", s.shape, kind,
+                                direction, size)
+                    timed(case, stmt, {**names, "x": getattr(s, attr)})
+
+    # Per-call floor: bytes.hex() of the same 21 bytes, and the bare loop.
+    point = make_input("point", "lonlat", 1, 1, quorvel)
+    timed(Case("per_call", "python", "loop overhead (empty statement)"), "pass", {})
+    timed(Case("per_call", "python", "bytes.hex() of a 21-byte point WKB"), "x.hex()",
+          {"x": point.wkb})
+
+    # SRID set/strip on 1 MB: the header path against a copy and against shapely.
+    coords = data.coordinates("lonlat", HEADER_VERTICES)
+    wkb = data.linestring_wkb(coords)
+    ewkb = quorvel.to_ewkb_header(wkb, SRID)
+    header_check = {
+        "bytes": len(wkb),
+        "set_matches_shapely": ewkb
+        == shapely.to_wkb(shapely.set_srid(shapely.from_wkb(wkb), SRID), include_srid=True),
+        "strip_restores_input": quorvel.to_wkb_no_srid_header(ewkb) == wkb,
+    }
+    agreement["header rewrite"] = header_check
+    h: dict[str, Any] = {"group": "header", "vertices": HEADER_VERTICES}
+    timed(Case(impl="python", name="copy 1 MB: bytes(bytearray)", **h), "c(x)",
+          {"c": bytes, "x": bytearray(wkb)})
+    timed(Case(impl="quorvel", name="set SRID: to_ewkb_header(wkb, 4326)", direction="set", **h),
+          "f(x, 4326)", {"f": quorvel.to_ewkb_header, "x": wkb})
+    timed(Case(impl="quorvel", name="strip SRID: to_wkb_no_srid_header(ewkb)", direction="strip",
+               **h), "f(x)", {"f": quorvel.to_wkb_no_srid_header, "x": ewkb})
+    timed(Case(impl="shapely", name="set SRID: from_wkb + set_srid + to_wkb(include_srid=True)",
+               direction="set", **h),
+          "w(s(r(x), 4326), include_srid=True)",
+          {"r": shapely.from_wkb, "s": shapely.set_srid, "w": shapely.to_wkb, "x": wkb})
+    timed(Case(impl="shapely", name="strip SRID: from_wkb + to_wkb(include_srid=False)",
+               direction="strip", **h),
+          "w(r(x), include_srid=False)", {"r": shapely.from_wkb, "w": shapely.to_wkb, "x": ewkb})
+
+    log(f"  inputs ready in {time.perf_counter() - t0:.1f} s")
+
+    # Every case in one round-robin, so that quorvel and shapely (and the baselines)
+    # see the same load on a shared machine.
+    t0 = time.perf_counter()
+    log(f"timing {len(benches)} cases, {cfg.repeats} rounds after calibration")
+    harness.measure_interleaved(benches)
+    log(f"  timed in {time.perf_counter() - t0:.1f} s")
+    for case, bench in zip(cases, benches):
+        case.timing = bench.timing.as_dict()
+        log(f"    {case.impl:8} {case.name:64} {report.fmt_ns(case.ns):>10}")
+    return cases, agreement
+
+
+def run_floor(cfg: Config, args: argparse.Namespace, results_dir: Path,
+              log: Any) -> tuple[dict[str, floor_runner.FloorResult], dict[str, str]]:
+    if args.no_floor:
+        return {}, {}
+    build_dir = Path(args.floor_build_dir).resolve()
+    log(f"C++ floor benchmark (building in {build_dir}):")
+    t0 = time.perf_counter()
+    binary = floor_runner.build(build_dir, results_dir / "floor-build.log")
+    if binary is None:
+        return {}, {}
+    log(f"  built in {time.perf_counter() - t0:.1f} s")
+    t0 = time.perf_counter()
+    results, context = floor_runner.run(binary, results_dir / "floor.json",
+                                        cfg.floor_repetitions, cfg.floor_min_time_s, args.clock)
+    log(f"  {len(results)} benchmarks in {time.perf_counter() - t0:.1f} s")
+    for kind in data.KINDS:
+        expected = str(data.checksum(data.coordinates(kind, 1000)))
+        if context.get(f"checksum_{kind}") != expected:
+            log(f"WARNING: floor.cpp's {kind} coordinates differ from bench/data.py's")
+    return results, context
+
+
+def warn_if_stale(module: Any, log: Any) -> None:
+    """Warns when the imported module is older than the sources next to this file:
+    a benchmark of an old build says nothing about the current code."""
+    path = Path(getattr(module, "__file__", "") or "")
+    sources = list((REPO_DIR / "src").rglob("*.[ch]pp"))
+    if not path.is_file() or not sources:
+        return
+    newest = max(sources, key=lambda p: p.stat().st_mtime)
+    if newest.stat().st_mtime > path.stat().st_mtime:
+        log(f"WARNING: {path} is older than {newest.relative_to(REPO_DIR)}: "
+            "rebuild the module to measure the current code")
+
+
+def main(argv: list[str] | None = None) -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true", help="fewer, shorter runs (< 30 s)")
+    parser.add_argument("--clock", choices=("cpu", "wall"), default="cpu",
+                        help="thread CPU time (default; robust on a shared machine) or wall time")
+    parser.add_argument("--results-dir", default=str(BENCH_DIR / "results"))
+    parser.add_argument("--floor-build-dir", default=str(REPO_DIR / "build" / "bench"),
+                        help="CMake build directory of bench/floor.cpp")
+    parser.add_argument("--no-floor", action="store_true", help="skip the C++ floor benchmark")
+    parser.add_argument("--no-plot", action="store_true", help="skip the PNG")
+    parser.add_argument("--check", action="store_true",
+                        help="exit with status 1 when a target fails")
+    parser.add_argument("--verbose", "-v", action="store_true", help="print every case as it runs")
+    args = parser.parse_args(argv)
+
+    try:
+        import quorvel
+        import shapely
+    except ImportError as e:
+        print(f"cannot import {e.name}: install the module and the bench extra first "
+              "(make bench, or pip install '.[bench]')", file=sys.stderr)
+        return 2
+
+    cfg = QUICK if args.quick else FULL
+    settings = harness.Settings(cfg.min_repeat_s, cfg.repeats, args.clock)
+    results_dir = Path(args.results_dir)
+    results_dir.mkdir(parents=True, exist_ok=True)
+    started = time.perf_counter()
+
+    def log(line: str) -> None:
+        if args.verbose or not line.startswith("    "):
+            print(line, flush=True)
+
+    warn_if_stale(quorvel, log)
+
+    floor, floor_context = run_floor(cfg, args, results_dir, log)
+    cases, agreement = run_python(cfg, settings, quorvel, shapely, log)
+    analysis = report.analyse(cases, floor, cfg.sweep, LINE_VERTICES)
+    print()
+    print(report.render(analysis, cases, floor, agreement))
+
+    meta = {
+        "date": datetime.datetime.now(datetime.timezone.utc).isoformat(timespec="seconds"),
+        "mode": "quick" if args.quick else "full",
+        "clock": args.clock,
+        "config": asdict(cfg),
+        "seed": data.SEED,
+        "python": sys.version.split()[0],
+        "platform": platform.platform(),
+        "processor": platform.processor() or platform.machine(),
+        "cpus": os.cpu_count(),
+        "load_average": os.getloadavg(),
+        "quorvel": getattr(quorvel, "__file__", ""),
+        "shapely": shapely.__version__,
+        "geos": shapely.geos_version_string,
+        "floor_context": floor_context,
+        "seconds": round(time.perf_counter() - started, 1),
+    }
+    out = {
+        "meta": meta,
+        "targets": analysis["targets"],
+        "ratios": analysis["ratios"],
+        "cases": [asdict(c) | {"ns_per_call": c.ns_per_call,
+                               "ns_per_coordinate": c.ns_per_coordinate} for c in cases],
+        "floor": {k: asdict(v) | {"ns_per_ordinate": v.ns / v.ordinates}
+                  for k, v in floor.items()},
+        "agreement": agreement,
+    }
+    json_path = results_dir / "results.json"
+    json_path.write_text(json.dumps(out, indent=2) + "\n")
+    print(f"\nwrote {json_path}")
+    if not args.no_plot:
+        png = report.plot(cases, floor, results_dir / "ns_per_coordinate.png")
+        if png:
+            print(f"wrote {png}")
+    print(f"total {meta['seconds']} s, load average at the end {meta['load_average'][0]:.2f}")
+    failed = [t for t in analysis["targets"] if t["passed"] is False]
+    held = sum(t["passed"] is True for t in analysis["targets"])
+    print(f"targets: {held} of {len(analysis['targets'])} hold, {len(failed)} fail")
+    return 1 if args.check and failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
