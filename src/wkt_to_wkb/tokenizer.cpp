@@ -6,11 +6,14 @@
 #include <system_error>
 
 #include "lib/text.hpp"
+#include "wkt_to_wkb/number.hpp"
 #include "wkt_to_wkb/unicode_tables.hpp"
 
 namespace quorvel {
 
 namespace {
+
+using number_detail::is_number_byte;
 
 constexpr bool is_digit(char c) noexcept {
     return c >= '0' && c <= '9';
@@ -21,15 +24,6 @@ constexpr bool is_ascii_letter(unsigned char b) noexcept {
 constexpr char ascii_upper(char c) noexcept {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - ('a' - 'A')) : c;
 }
-
-// The eleven bytes a number token is drawn from.
-constexpr bool is_number_byte(char c) noexcept {
-    return is_digit(c) || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E';
-}
-
-constexpr double EXACT_POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // Byte length of the UTF-8 sequence that starts with b, by its lead byte.  Stray
 // continuation bytes count as one so that every walk makes progress.
@@ -60,40 +54,6 @@ ConversionError wkt_error(std::string message) {
 
 std::string position_text(std::size_t pos) {
     return std::to_string(pos);
-}
-
-// Decimal exponent of the first significant digit of a validated number token, or
-// 0 when all its digits are zero.  Tells overflow from underflow when the
-// conversion reports a result out of range; saturates on absurd exponents.
-long long leading_exponent(std::string_view token) noexcept {
-    std::size_t i = 0;
-    if (token[i] == '+' || token[i] == '-') ++i;
-    long long integer_digits = 0;  // significant digits before the point
-    long long leading_zeros = 0;   // zeros after the point before the first nonzero digit
-    bool seen_nonzero = false;
-    for (; i < token.size() && is_digit(token[i]); ++i) {
-        if (token[i] != '0') seen_nonzero = true;
-        if (seen_nonzero) ++integer_digits;
-    }
-    if (i < token.size() && token[i] == '.') {
-        for (++i; i < token.size() && is_digit(token[i]); ++i) {
-            if (token[i] != '0') seen_nonzero = true;
-            if (!seen_nonzero) ++leading_zeros;
-        }
-    }
-    long long exponent = 0;
-    if (i < token.size() && (token[i] == 'e' || token[i] == 'E')) {
-        ++i;
-        bool negative = false;
-        if (token[i] == '+' || token[i] == '-') negative = token[i++] == '-';
-        constexpr long long cap = 1LL << 40;
-        for (; i < token.size(); ++i) {
-            if (exponent < cap) exponent = exponent * 10 + (token[i] - '0');
-        }
-        if (negative) exponent = -exponent;
-    }
-    if (!seen_nonzero) return 0;
-    return integer_digits > 0 ? exponent + integer_digits - 1 : exponent - leading_zeros - 1;
 }
 
 void append_hex_escape(std::string& out, char32_t c) {
@@ -324,73 +284,14 @@ Result<double> WktTokenizer::read_number() {
     const std::size_t p = pos_;
     const char* const begin = text_.data() + p;
     const char* const text_end = text_.data() + text_.size();
-
-    // One pass over the token that checks its form and gathers up to 19 digits.
-    const char* q = begin;
-    bool negative = false;
-    if (q < text_end && (*q == '+' || *q == '-')) negative = *q++ == '-';
-    std::uint64_t mantissa = 0;
-    std::size_t digit_count = 0;
-    std::size_t fraction_digits = 0;
-    const char* const integer_begin = q;
-    for (; q < text_end && is_digit(*q); ++q, ++digit_count) {
-        if (digit_count < 19) mantissa = mantissa * 10 + static_cast<unsigned>(*q - '0');
+    const NumberToken number = read_number_token(begin, text_end);
+    if (number.form == NumberForm::Finite) {
+        pos_ = static_cast<std::size_t>(number.end - text_.data());
+        return number.value;
     }
-    bool well_formed = q != integer_begin;
-    if (q < text_end && *q == '.') {
-        const char* const fraction_begin = ++q;
-        for (; q < text_end && is_digit(*q); ++q, ++digit_count) {
-            if (digit_count < 19) mantissa = mantissa * 10 + static_cast<unsigned>(*q - '0');
-        }
-        fraction_digits = static_cast<std::size_t>(q - fraction_begin);
-        well_formed = well_formed || fraction_digits != 0;
-    }
-    int exponent = 0;
-    if (well_formed && q < text_end && (*q == 'e' || *q == 'E')) {
-        ++q;
-        bool exponent_negative = false;
-        if (q < text_end && (*q == '+' || *q == '-')) exponent_negative = *q++ == '-';
-        const char* const exponent_begin = q;
-        for (; q < text_end && is_digit(*q); ++q) {
-            if (exponent < 100000) exponent = exponent * 10 + (*q - '0');
-        }
-        well_formed = q != exponent_begin;
-        if (exponent_negative) exponent = -exponent;
-    }
-
-    if (well_formed && (q == text_end || !is_number_byte(*q))) {
-        const char* const end = q;
-        // Exact fast path: a mantissa below 2^53 and a power of ten up to 1e22 are
-        // both exact doubles, so one multiplication or division rounds correctly.
-        if constexpr (FLT_EVAL_METHOD == 0) {
-            if (digit_count <= 19 && mantissa <= (std::uint64_t{1} << 53)) {
-                const long long e10 =
-                    static_cast<long long>(exponent) - static_cast<long long>(fraction_digits);
-                if (e10 >= -22 && e10 <= 22) {
-                    double value = static_cast<double>(mantissa);
-                    value = e10 < 0 ? value / EXACT_POWERS_OF_TEN[-e10]
-                                    : value * EXACT_POWERS_OF_TEN[e10];
-                    pos_ = static_cast<std::size_t>(end - text_.data());
-                    return negative ? -value : value;
-                }
-            }
-        }
-        // The conversion rejects a leading '+'; the value is the same without it.
-        const char* const digits = *begin == '+' ? begin + 1 : begin;
-        double value = 0;
-        const auto [ptr, ec] = std::from_chars(digits, end, value);
-        if (ptr == end && ec == std::errc{} && std::isfinite(value)) {
-            pos_ = static_cast<std::size_t>(end - text_.data());
-            return value;
-        }
-        const std::string_view token(begin, static_cast<std::size_t>(end - begin));
-        if (ptr == end && ec == std::errc::result_out_of_range && leading_exponent(token) < 0) {
-            // At most half the smallest subnormal: zero, keeping the sign.
-            pos_ = static_cast<std::size_t>(end - text_.data());
-            return negative ? -0.0 : 0.0;
-        }
+    if (number.form == NumberForm::NonFinite) {
         std::string message = "non-finite coordinate ";
-        message += token;
+        message += std::string_view(begin, static_cast<std::size_t>(number.end - begin));
         message += " at position ";
         message += position_text(p);
         return wkt_error(std::move(message));

@@ -1,0 +1,156 @@
+// Number tokens of WKT, read in place:
+//   [+-] digits [. digits] [(e|E) [+-] digits]
+// with at least one digit before or after the point.  The token ends at the first
+// byte that cannot continue it; a token followed by another number byte (digit,
+// sign, point, e or E) is malformed as a whole.
+//
+// Digits are gathered eight at a time where eight bytes remain.  A mantissa of at
+// most 19 digits below 2^53 with a power of ten up to 10^22 converts exactly with one
+// multiplication or division; every other token goes to a correctly rounding
+// conversion (fast_float when the build has it, the standard library's from_chars
+// otherwise), so both builds give the same values.
+#pragma once
+
+#include <bit>
+#include <cfloat>
+#include <cstdint>
+#include <cstring>
+
+namespace quorvel {
+
+enum class NumberForm : std::uint8_t { Finite, NonFinite, Malformed };
+
+struct NumberToken {
+    NumberForm form;
+    const char* end;  // end of the token; meaningful unless Malformed
+    double value;     // meaningful when Finite
+};
+
+namespace number_detail {
+
+constexpr bool is_digit(char c) noexcept {
+    return c >= '0' && c <= '9';
+}
+
+// The eleven bytes a number token is drawn from.
+constexpr bool is_number_byte(char c) noexcept {
+    return is_digit(c) || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E';
+}
+
+inline constexpr double EXACT_POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+inline constexpr std::uint64_t POWERS_OF_TEN[] = {1,      10,      100,      1000,     10000,
+                                                  100000, 1000000, 10000000, 100000000};
+
+inline constexpr std::uint64_t ASCII_ZEROS = 0x3030303030303030u;
+
+// Eight bytes at p, the first in the lowest byte.
+inline std::uint64_t load_eight(const char* p) noexcept {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+    return w;
+}
+
+// The high bit of every byte that is not an ASCII digit is set, at least up to and
+// including the first such byte (carries and borrows move only upwards, and every
+// byte below the first non-digit is a digit).
+inline std::uint64_t non_digit_bytes(std::uint64_t w) noexcept {
+    return ((w + 0x4646464646464646u) | (w - ASCII_ZEROS)) & 0x8080808080808080u;
+}
+
+// The value of eight digit values (0..9) in the bytes of d, the first digit in the
+// lowest byte: pairs, then fours, then the eight, each by one multiplication.
+inline std::uint32_t eight_digits_value(std::uint64_t d) noexcept {
+    d = d * 10 + (d >> 8);
+    d = (((d & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
+         (((d >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >>
+        32;
+    return static_cast<std::uint32_t>(d);
+}
+
+// Consumes the run of digits at q and appends them to mantissa (which wraps past 19
+// digits; the caller counts them).  Returns the end of the run.
+inline const char* digit_run(const char* q, const char* end, std::uint64_t& mantissa) noexcept {
+    while (end - q >= 8) {
+        const std::uint64_t w = load_eight(q);
+        const std::uint64_t stops = non_digit_bytes(w);
+        if (stops == 0) {
+            mantissa = mantissa * 100000000u + eight_digits_value(w - ASCII_ZEROS);
+            q += 8;
+            continue;
+        }
+        const int n = std::countr_zero(stops) / 8;
+        if (n != 0) {
+            // The n digits moved to the top bytes, zero digits in front of them.
+            const std::uint64_t digits = (w - ASCII_ZEROS) << (64 - 8 * n);
+            mantissa = mantissa * POWERS_OF_TEN[n] + eight_digits_value(digits);
+        }
+        return q + n;
+    }
+    for (; q < end && is_digit(*q); ++q) {
+        mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
+    }
+    return q;
+}
+
+// The correctly rounded value of the well-formed token [begin, end) that the exact
+// path did not take; NonFinite when its magnitude rounds past the largest double.
+NumberToken round_number(const char* begin, const char* end, bool negative) noexcept;
+
+}  // namespace number_detail
+
+// Reads the number token that starts at begin; end is the end of the text.
+inline NumberToken read_number_token(const char* begin, const char* end) noexcept {
+    using namespace number_detail;
+    const char* q = begin;
+    bool negative = false;
+    if (q < end && (*q == '+' || *q == '-')) negative = *q++ == '-';
+    std::uint64_t mantissa = 0;
+    const char* const integer_begin = q;
+    q = digit_run(q, end, mantissa);
+    auto digit_count = static_cast<std::size_t>(q - integer_begin);
+    std::size_t fraction_digits = 0;
+    bool well_formed = digit_count != 0;
+    if (q < end && *q == '.') {
+        const char* const fraction_begin = ++q;
+        q = digit_run(q, end, mantissa);
+        fraction_digits = static_cast<std::size_t>(q - fraction_begin);
+        digit_count += fraction_digits;
+        well_formed = well_formed || fraction_digits != 0;
+    }
+    int exponent = 0;
+    if (well_formed && q < end && (*q == 'e' || *q == 'E')) {
+        ++q;
+        bool exponent_negative = false;
+        if (q < end && (*q == '+' || *q == '-')) exponent_negative = *q++ == '-';
+        const char* const exponent_begin = q;
+        for (; q < end && is_digit(*q); ++q) {
+            if (exponent < 100000) exponent = exponent * 10 + (*q - '0');
+        }
+        well_formed = q != exponent_begin;
+        if (exponent_negative) exponent = -exponent;
+    }
+    if (!well_formed || (q < end && is_number_byte(*q))) {
+        return NumberToken{NumberForm::Malformed, q, 0.0};
+    }
+    // Exact path: a mantissa up to 2^53 and a power of ten up to 1e22 are both exact
+    // doubles, so one multiplication or division rounds correctly.
+    if constexpr (FLT_EVAL_METHOD == 0) {
+        if (digit_count <= 19 && mantissa <= (std::uint64_t{1} << 53)) {
+            const long long e10 =
+                static_cast<long long>(exponent) - static_cast<long long>(fraction_digits);
+            if (e10 >= -22 && e10 <= 22) {
+                double value = static_cast<double>(mantissa);
+                value =
+                    e10 < 0 ? value / EXACT_POWERS_OF_TEN[-e10] : value * EXACT_POWERS_OF_TEN[e10];
+                return NumberToken{NumberForm::Finite, q, negative ? -value : value};
+            }
+        }
+    }
+    return round_number(begin, q, negative);
+}
+
+}  // namespace quorvel

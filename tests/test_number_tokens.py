@@ -1,0 +1,84 @@
+"""Number tokens read eight digits at a time: runs of every length around the
+eight-byte steps, tokens that end the text (fewer than eight bytes left), and the
+bytes that stop a run.  Values must equal Python's correctly rounded float() in
+every build (with or without fast_float), and the messages must not change.
+"""
+
+import struct
+
+import pytest
+
+import quorvel
+
+
+def bits(value):
+    return struct.pack("<d", value)
+
+
+def point_ordinates(text):
+    wkb = quorvel.wkt_to_wkb(text)
+    return struct.unpack("<2d", wkb[5:])
+
+
+def wkt_message(text):
+    with pytest.raises(ValueError) as info:
+        quorvel.wkt_to_wkb(text)
+    return info.value.args[0]
+
+
+DIGITS = "98765432109876543210987654321"
+
+# Integer and fraction runs of 0 to 20 digits: below, at and across the eight-byte
+# steps, with and without a sign and an exponent.
+RUNS = [
+    sign + DIGITS[:i] + ("." + DIGITS[3 : 3 + f] if f is not None else "") + exp
+    for sign in ("", "-", "+")
+    for i in (0, 1, 7, 8, 9, 16, 17, 20)
+    for f in (None, 0, 1, 7, 8, 9, 15, 16, 17)
+    for exp in ("", "e-7", "E+3")
+    if i + (f or 0) > 0
+]
+
+
+@pytest.mark.parametrize("token", RUNS)
+def test_digit_runs_around_eight_byte_steps_round_correctly(token):
+    expected = bits(float(token))
+    # Inside the text, followed by a space, and as the last ordinate before ')'.
+    x, y = point_ordinates("POINT(%s %s)" % (token, token))
+    assert bits(x) == expected
+    assert bits(y) == expected
+
+
+@pytest.mark.parametrize("length", range(1, 20))
+def test_token_that_ends_the_text_is_read_in_full(length):
+    # Without the closing parenthesis the last token ends the text.
+    token = DIGITS[:length]
+    assert wkt_message("POINT(1 " + token) == (
+        "invalid WKT: expected ')' at position %d, got None" % (8 + length)
+    )
+    assert point_ordinates("POINT(1 " + token + ")")[1] == float(token)
+
+
+# Bytes just outside the digit range, and non-ASCII ones, stop a run; those that
+# continue a number make it malformed.
+STOPPERS = ["/", ":", " ", ")", ",", "\t", "\u00e9", "\u3000", "\x00"]
+
+
+@pytest.mark.parametrize("stopper", STOPPERS)
+@pytest.mark.parametrize("length", [3, 8, 11])
+def test_byte_after_the_digits_ends_the_token(stopper, length):
+    token = "1." + DIGITS[:length]
+    text = "POINT(" + token + stopper + "2)"
+    got = wkt_message(text) if stopper not in (" ", "\t", "\u3000") else None
+    if got is None:
+        assert point_ordinates(text)[0] == float(token)
+    else:
+        # The token is read; the parser then stops at the byte that follows it.
+        assert "position %d" % (6 + len(token)) in got
+
+
+@pytest.mark.parametrize("tail", ["e", "E", "+", "-", ".", "1e", "e+"])
+def test_number_byte_after_the_token_makes_it_malformed(tail):
+    token = DIGITS[:10] + "." + DIGITS[:9] + ".5" + tail
+    expected = "invalid WKT: invalid number %s at position 6" % token
+    assert wkt_message("POINT(%s 0)" % token) == expected
