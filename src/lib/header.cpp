@@ -121,7 +121,10 @@ void HeaderPatch::write(char* out, std::string_view input) const noexcept {
         return;
     }
     std::memcpy(out, header, header_length);
-    std::memcpy(out + header_length, input.data() + body_offset, input.size() - body_offset);
+    // An empty input may have no storage at all: copy only a body that exists.
+    if (input.size() > body_offset) {
+        std::memcpy(out + header_length, input.data() + body_offset, input.size() - body_offset);
+    }
 }
 
 HeaderRewrite strip_header_srid(std::string_view bytes) {
