@@ -24,6 +24,8 @@ bool too_many_positional(const Signature& sig, Py_ssize_t given) {
     return false;
 }
 
+// Raises the TypeError that names the unbound required parameters; called only when
+// there is at least one.
 bool missing_required(const Signature& sig, const Bound& bound) {
     std::string names[MAX_PARAMETERS];
     std::size_t count = 0;
@@ -86,7 +88,10 @@ bool bind(const Signature& sig, PyObject* const* args, Py_ssize_t nargsf, PyObje
         }
         bound.slot[index] = args[nargs + k];
     }
-    return missing_required(sig, bound);
+    for (std::size_t i = 0; i < sig.n_required; ++i) {
+        if (bound.slot[i] == nullptr) return missing_required(sig, bound);
+    }
+    return true;
 }
 
 }  // namespace

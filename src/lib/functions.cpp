@@ -37,6 +37,19 @@ PyObject* new_str(std::string_view text) {
     return s;
 }
 
+// A new str from text that this module wrote, which is always ASCII (WKT, hex):
+// the characters are copied as they are, without decoding.
+PyObject* new_ascii_str(std::string_view text) {
+    PyObject* s = PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127);
+    if (s == nullptr) {
+        if (PyErr_ExceptionMatches(PyExc_MemoryError)) return nullptr;
+        PyErr_Clear();
+        return raise_panic("failed to create the result str");
+    }
+    std::memcpy(PyUnicode_1BYTE_DATA(s), text.data(), text.size());
+    return s;
+}
+
 PyObject* new_bytes(std::string_view data) {
     return PyBytes_FromStringAndSize(data.data(), static_cast<Py_ssize_t>(data.size()));
 }
@@ -63,7 +76,7 @@ PyObject* new_pair(PyRef first, PyRef second) {
 
 PyObject* str_result(Result<std::string>&& r) {
     if (!r) return raise_conversion_error(r.error());
-    return new_str(*r);
+    return new_ascii_str(*r);
 }
 
 PyObject* bytes_result(Result<std::string>&& r) {
@@ -120,7 +133,7 @@ PyObject* wkb_to_wkt_split_srid_impl(const Bound& a) {
     auto r = ewkb_to_wkt_and_srid(source.data);
     if (!r) return raise_conversion_error(r.error());
     // One item at a time: the second is not made while the first's failure is pending.
-    PyRef text(new_str(r->wkt));
+    PyRef text(new_ascii_str(r->wkt));
     if (!text) return nullptr;
     return new_pair(std::move(text), PyRef(new_int_or_none(r->srid_present, r->srid)));
 }
@@ -209,7 +222,7 @@ PyObject* to_hex_wkb_impl(const Bound& a) {
 
     const std::string_view text = trim_whitespace(source.data);
     if (policy.is_mirror()) {
-        if (auto upper = normalize_hex(text)) return new_str(*upper);
+        if (auto upper = normalize_hex(text)) return new_ascii_str(*upper);
     } else if (auto wkb = try_decode_hex(text)) {
         return str_result(rewrite_header_srid_hex(*wkb, policy));
     }
@@ -243,7 +256,7 @@ PyObject* rewrite_header(PyObject* obj, SridPolicy policy) {
         if (!wkb) return raise_conversion_error(wkb.error());
         auto rewritten = rewrite_header_srid(*wkb, policy);
         if (!rewritten) return raise_conversion_error(rewritten.error());
-        return new_str(encode_hex_upper(*rewritten));
+        return new_ascii_str(encode_hex_upper(*rewritten));
     }
     auto plan = plan_header_srid(source.data, policy);
     if (!plan) return raise_conversion_error(plan.error());
