@@ -12,6 +12,7 @@
 #include "lib/docstrings.hpp"
 #include "lib/header.hpp"
 #include "lib/hex.hpp"
+#include "lib/output_buffer.hpp"
 #include "lib/pyref.hpp"
 #include "lib/raise.hpp"
 #include "lib/source.hpp"
@@ -84,6 +85,17 @@ PyObject* bytes_result(Result<std::string>&& r) {
     return new_bytes(*r);
 }
 
+// The output of a conversion step that wrote into out.
+PyObject* str_result(const Status& status, const OutputBuffer& out) {
+    if (!status) return raise_conversion_error(status.error());
+    return new_ascii_str(out.view());
+}
+
+PyObject* bytes_result(const Status& status, const OutputBuffer& out) {
+    if (!status) return raise_conversion_error(status.error());
+    return new_bytes(out.view());
+}
+
 // A bytes object filled from a header patch over the input: one copy of the body.
 PyObject* patched_bytes(const HeaderPatch& patch, std::string_view input) {
     PyObject* b = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(patch.size(input)));
@@ -124,18 +136,20 @@ PyObject* wkb_to_wkt_impl(const Bound& a) {
     if (!policy) return nullptr;
     SourceInput source;
     if (!acquire_source(a.slot[0], "wkb", false, source)) return nullptr;
-    return str_result(wkb_to_wkt_step(source.data, *policy));
+    OutputBuffer out;
+    return str_result(wkb_to_wkt_step(source.data, *policy, out), out);
 }
 
 PyObject* wkb_to_wkt_split_srid_impl(const Bound& a) {
     SourceInput source;
     if (!acquire_source(a.slot[0], "wkb", false, source)) return nullptr;
-    auto r = ewkb_to_wkt_and_srid(source.data);
+    OutputBuffer out;
+    auto r = ewkb_to_wkt_and_srid(source.data, out);
     if (!r) return raise_conversion_error(r.error());
     // One item at a time: the second is not made while the first's failure is pending.
-    PyRef text(new_ascii_str(r->wkt));
+    PyRef text(new_ascii_str(out.view()));
     if (!text) return nullptr;
-    return new_pair(std::move(text), PyRef(new_int_or_none(r->srid_present, r->srid)));
+    return new_pair(std::move(text), PyRef(new_int_or_none(r->present, r->srid)));
 }
 
 PyObject* wkt_to_wkb_impl(const Bound& a) {
@@ -143,17 +157,19 @@ PyObject* wkt_to_wkb_impl(const Bound& a) {
     if (!text) return nullptr;
     const auto policy = decode_optional_srid(a.slot[1]);
     if (!policy) return nullptr;
-    return bytes_result(wkt_to_ewkb_step(*text, *policy));
+    OutputBuffer out;
+    return bytes_result(wkt_to_ewkb_step(*text, *policy, out), out);
 }
 
 PyObject* wkt_to_wkb_split_srid_impl(const Bound& a) {
     const auto text = text_argument(a.slot[0], "wkt");
     if (!text) return nullptr;
-    auto r = write_ewkb_split_srid(*text);
-    if (!r) return raise_conversion_error(r.error());
-    PyRef ewkb(new_bytes(r->ewkb));
+    OutputBuffer out;
+    auto prefix = write_ewkb_split_srid(*text, out);
+    if (!prefix) return raise_conversion_error(prefix.error());
+    PyRef ewkb(new_bytes(out.view()));
     if (!ewkb) return nullptr;
-    return new_pair(std::move(ewkb), PyRef(new_int_or_none(r->prefix.present, r->prefix.srid)));
+    return new_pair(std::move(ewkb), PyRef(new_int_or_none(prefix->present, prefix->srid)));
 }
 
 PyObject* wkt_to_hex_wkb_impl(const Bound& a) {
@@ -161,7 +177,8 @@ PyObject* wkt_to_hex_wkb_impl(const Bound& a) {
     if (!text) return nullptr;
     const auto policy = decode_optional_srid(a.slot[1]);
     if (!policy) return nullptr;
-    return str_result(wkt_to_ewkb_hex_step(*text, *policy));
+    OutputBuffer out;
+    return str_result(wkt_to_ewkb_hex_step(*text, *policy, out), out);
 }
 
 PyObject* hex_wkb_to_wkt_impl(const Bound& a) {
@@ -171,7 +188,8 @@ PyObject* hex_wkb_to_wkt_impl(const Bound& a) {
     if (!policy) return nullptr;
     auto wkb = decode_hex(*text);
     if (!wkb) return raise_conversion_error(wkb.error());
-    return str_result(wkb_to_wkt_step(*wkb, *policy));
+    OutputBuffer out;
+    return str_result(wkb_to_wkt_step(*wkb, *policy, out), out);
 }
 
 PyObject* to_wkb_impl(const Bound& a) {
@@ -190,7 +208,8 @@ PyObject* to_wkb_impl(const Bound& a) {
         if (policy.is_mirror()) return new_bytes(*wkb);
         return bytes_result(rewrite_header_srid(*wkb, policy));
     }
-    return bytes_result(wkt_to_ewkb_step(text, policy));
+    OutputBuffer out;
+    return bytes_result(wkt_to_ewkb_step(text, policy, out), out);
 }
 
 PyObject* to_wkt_impl(const Bound& a) {
@@ -201,14 +220,17 @@ PyObject* to_wkt_impl(const Bound& a) {
     const SridPolicy policy = decoded->effective();
     SourceInput source;
     if (!acquire_source(a.slot[0], "source", true, source)) return nullptr;
-    if (!source.is_text) return str_result(wkb_to_wkt_step(source.data, policy));
+    OutputBuffer out;
+    if (!source.is_text) return str_result(wkb_to_wkt_step(source.data, policy, out), out);
 
     const std::string_view text = trim_whitespace(source.data);
     if (text.empty()) return raise_conversion_error(ConversionError::invalid_wkt("empty input"));
     if (is_hex_digit(text[0])) {
-        if (auto wkb = try_decode_hex(text)) return str_result(wkb_to_wkt_step(*wkb, policy));
+        if (auto wkb = try_decode_hex(text)) {
+            return str_result(wkb_to_wkt_step(*wkb, policy, out), out);
+        }
     }
-    if (normalize) return str_result(normalize_wkt_step(text, policy));
+    if (normalize) return str_result(normalize_wkt_step(text, policy, out), out);
     return new_str(wkt_fast_path(text, policy));
 }
 
@@ -226,7 +248,8 @@ PyObject* to_hex_wkb_impl(const Bound& a) {
     } else if (auto wkb = try_decode_hex(text)) {
         return str_result(rewrite_header_srid_hex(*wkb, policy));
     }
-    return str_result(wkt_to_ewkb_hex_step(text, policy));
+    OutputBuffer out;
+    return str_result(wkt_to_ewkb_hex_step(text, policy, out), out);
 }
 
 PyObject* wkb_header_srid_impl(const Bound& a) {

@@ -10,32 +10,32 @@
 
 namespace quorvel {
 
-Result<std::string> wkb_to_wkt_step(std::string_view wkb, SridPolicy policy) {
+Status wkb_to_wkt_step(std::string_view wkb, SridPolicy policy, OutputBuffer& out) {
     policy = policy.effective();
     switch (policy.kind) {
         case SridPolicy::Kind::Mirror:
-            return ewkb_to_ewkt(wkb);
+            return ewkb_to_ewkt(wkb, out);
         case SridPolicy::Kind::Strip: {
-            auto r = ewkb_to_wkt_and_srid(wkb);
+            auto r = ewkb_to_wkt_and_srid(wkb, out);
             if (!r) return std::move(r).error();
-            return std::move(r->wkt);
+            return ok_status();
         }
         case SridPolicy::Kind::Set:
             break;
     }
-    return ewkb_to_wkt_with_srid(wkb, policy.srid);
+    return ewkb_to_wkt_with_srid(wkb, policy.srid, out);
 }
 
 namespace {
 
 template <bool Hex>
-Result<std::string> wkt_to_ewkb(std::string_view wkt, SridPolicy policy) {
+Status wkt_to_ewkb(std::string_view wkt, SridPolicy policy, OutputBuffer& out) {
     policy = policy.effective();
     if constexpr (!Hex) {
         if (policy.is_strip()) {
-            auto r = write_ewkb_split_srid(wkt);
+            auto r = write_ewkb_split_srid(wkt, out);
             if (!r) return std::move(r).error();
-            return std::move(r->ewkb);
+            return ok_status();
         }
     }
     WktTokenizer tokenizer(wkt);
@@ -51,9 +51,9 @@ Result<std::string> wkt_to_ewkb(std::string_view wkt, SridPolicy policy) {
         srid = policy.srid;
     }
     if constexpr (Hex) {
-        return write_ewkb_hex(tokenizer, wkt.size(), embed, srid);
+        return write_ewkb_hex(tokenizer, wkt.size(), embed, srid, out);
     } else {
-        return write_ewkb(tokenizer, wkt.size(), embed, srid);
+        return write_ewkb(tokenizer, wkt.size(), embed, srid, out);
     }
 }
 
@@ -97,18 +97,18 @@ void append_srid_prefix(std::string& out, std::int32_t srid) {
 
 }  // namespace
 
-Result<std::string> wkt_to_ewkb_step(std::string_view wkt, SridPolicy policy) {
-    return wkt_to_ewkb<false>(wkt, policy);
+Status wkt_to_ewkb_step(std::string_view wkt, SridPolicy policy, OutputBuffer& out) {
+    return wkt_to_ewkb<false>(wkt, policy, out);
 }
 
-Result<std::string> wkt_to_ewkb_hex_step(std::string_view wkt, SridPolicy policy) {
-    return wkt_to_ewkb<true>(wkt, policy);
+Status wkt_to_ewkb_hex_step(std::string_view wkt, SridPolicy policy, OutputBuffer& out) {
+    return wkt_to_ewkb<true>(wkt, policy, out);
 }
 
-Result<std::string> normalize_wkt_step(std::string_view wkt, SridPolicy policy) {
-    auto ewkb = wkt_to_ewkb_step(wkt, policy);
-    if (!ewkb) return std::move(ewkb).error();
-    return ewkb_to_ewkt(*ewkb);
+Status normalize_wkt_step(std::string_view wkt, SridPolicy policy, OutputBuffer& out) {
+    OutputBuffer ewkb;
+    QUORVEL_TRY(wkt_to_ewkb_step(wkt, policy, ewkb));
+    return ewkb_to_ewkt(ewkb.view(), out);
 }
 
 std::string wkt_fast_path(std::string_view text, SridPolicy policy) {

@@ -1,5 +1,6 @@
 #include "wkb_to_wkt/builder.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -16,97 +17,95 @@ namespace quorvel {
 
 namespace {
 
-constexpr char DIGIT_PAIRS[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
+// --- digits ---
+//
+// Digit strings are built in registers, eight ASCII digits per 64-bit word with the
+// first digit in the lowest byte (the first in memory once stored), and written with
+// whole-word stores: up to 24 bytes past the start of a digit string may be written.
 
-inline void put_pair(char* p, std::uint32_t v) noexcept {
-    std::memcpy(p, DIGIT_PAIRS + 2 * v, 2);
+inline void store_word(char* p, std::uint64_t w) noexcept {
+    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+    std::memcpy(p, &w, 8);
 }
 
-// Writes v < 10^8 as exactly eight digits at p.
-inline void put_eight(char* p, std::uint32_t v) noexcept {
-    const std::uint32_t high = v / 10000;
-    const std::uint32_t low = v % 10000;
-    put_pair(p, high / 100);
-    put_pair(p + 2, high % 100);
-    put_pair(p + 4, low / 100);
-    put_pair(p + 6, low % 100);
+// The eight digits of v < 10^8, leading zeros included: split into halves of four,
+// quarters of two and single digits, each step one multiply and shift per lane.
+inline std::uint64_t eight_digits(std::uint32_t v) noexcept {
+    const std::uint64_t high = v / 10000;
+    const std::uint64_t low = v % 10000;
+    std::uint64_t x = high | (low << 32);
+    const std::uint64_t hundreds = ((x * 10486) >> 20) & 0x0000007F0000007Fu;  // x / 100
+    x = hundreds | ((x - hundreds * 100) << 16);
+    const std::uint64_t tens = ((x * 103) >> 10) & 0x000F000F000F000Fu;  // x / 10
+    x = tens | ((x - tens * 10) << 8);
+    return x + 0x3030303030303030u;
 }
 
-// Writes the decimal digits of v so that they end just before `end`; returns the first.
-// Two digits at a time, in 32-bit chunks of eight.
-inline char* write_digits_backwards(char* end, std::uint64_t v) noexcept {
-    char* p = end;
-    while (v >= 100000000u) {
-        p -= 8;
-        put_eight(p, static_cast<std::uint32_t>(v % 100000000u));
-        v /= 100000000u;
-    }
-    auto w = static_cast<std::uint32_t>(v);
-    while (w >= 100) {
-        p -= 2;
-        put_pair(p, w % 100);
-        w /= 100;
-    }
-    if (w >= 10) {
-        p -= 2;
-        put_pair(p, w);
-    } else {
-        *--p = static_cast<char>('0' + w);
-    }
-    return p;
+constexpr std::uint64_t POWERS_OF_TEN[] = {1u,
+                                           10u,
+                                           100u,
+                                           1000u,
+                                           10000u,
+                                           100000u,
+                                           1000000u,
+                                           10000000u,
+                                           100000000u,
+                                           1000000000u,
+                                           10000000000u,
+                                           100000000000u,
+                                           1000000000000u,
+                                           10000000000000u,
+                                           100000000000000u,
+                                           1000000000000000u,
+                                           10000000000000000u,
+                                           100000000000000000u,
+                                           1000000000000000000u,
+                                           10000000000000000000u};
+
+// Number of decimal digits of v (1 for 0).
+inline int decimal_length(std::uint64_t v) noexcept {
+    const int guess = (std::bit_width(v | 1) * 1233) >> 12;  // about log10(2^bits)
+    return guess + (v >= POWERS_OF_TEN[guess] ? 1 : 0);
 }
 
-// Digit strings are built backwards to end at DIGITS_END of a DIGITS_SIZE buffer, so
-// that they can be copied with a fixed 24-byte move (at most 20 digits are written).
-constexpr std::size_t DIGITS_END = 24;
-constexpr std::size_t DIGITS_SIZE = 48;
-constexpr std::size_t COPY_SIZE = 24;
-// Room that a fixed-size move or fill may write past the end of an ordinate's text.
-constexpr std::size_t SLACK = 32;
-
-// The shortest decimal digits of a finite, non-zero value:
-// value = ±digits[first, first + count) × 10^exponent, no leading or trailing zero.
-struct ShortestDigits {
-    char digits[DIGITS_SIZE];
-    int first;
-    int count;
-    int exponent;
-    bool negative;
+// The n decimal digits of v (n = decimal_length(v), at most 20) as 24 bytes of
+// text: word[0] holds digits 1 to 8, word[1] 9 to 16, word[2] the rest; bytes past
+// the n-th are zero.
+struct DigitWords {
+    std::uint64_t word[3];
 };
 
-inline void shortest_digits(double v, ShortestDigits& d) noexcept {
-#ifdef QUORVEL_HAVE_DRAGONBOX
-    const auto decimal = jkj::dragonbox::to_decimal(v);
-    char* end = d.digits + DIGITS_END;
-    const char* first = write_digits_backwards(end, decimal.significand);
-    d.first = static_cast<int>(first - d.digits);
-    d.count = static_cast<int>(end - first);
-    d.exponent = decimal.exponent;
-    d.negative = decimal.is_negative;
-#else
-    // Shortest round-trip in scientific form, "-d.dddde-XX", taken apart.
-    char sci[32];
-    const char* end = std::to_chars(sci, sci + sizeof sci, v, std::chars_format::scientific).ptr;
-    const char* s = sci;
-    d.negative = *s == '-';
-    if (d.negative) ++s;
-    d.first = 0;
-    d.count = 0;
-    for (; s != end && *s != 'e'; ++s) {
-        if (*s != '.') d.digits[d.count++] = *s;
-    }
-    int exponent_sign = 1;
-    int exponent = 0;
-    if (s != end) ++s;  // 'e'
-    if (s != end && (*s == '-' || *s == '+')) exponent_sign = *s++ == '-' ? -1 : 1;
-    for (; s != end; ++s) exponent = exponent * 10 + (*s - '0');
-    while (d.count > 1 && d.digits[d.count - 1] == '0') --d.count;
-    d.exponent = exponent_sign * exponent - (d.count - 1);
-#endif
+// v's k digits (1 <= k <= 8) in the low bytes of a word.
+inline std::uint64_t leading_digits(std::uint64_t v, int k) noexcept {
+    return eight_digits(static_cast<std::uint32_t>(v)) >> (8 * (8 - k));
 }
+
+inline DigitWords digit_words(std::uint64_t v, int n) noexcept {
+    if (n <= 8) return {{leading_digits(v, n), 0, 0}};
+    if (n <= 16) {
+        const int k = n - 8;  // digits before the last eight
+        const std::uint64_t head = leading_digits(v / 100000000u, k);
+        const std::uint64_t tail = eight_digits(static_cast<std::uint32_t>(v % 100000000u));
+        if (k == 8) return {{head, tail, 0}};
+        return {{head | (tail << (8 * k)), tail >> (64 - 8 * k), 0}};
+    }
+    const int k = n - 16;  // 1 to 4 digits before the last sixteen
+    const std::uint64_t rest = v % 10000000000000000u;
+    const std::uint64_t head = leading_digits(v / 10000000000000000u, k);
+    const std::uint64_t middle = eight_digits(static_cast<std::uint32_t>(rest / 100000000u));
+    const std::uint64_t tail = eight_digits(static_cast<std::uint32_t>(rest % 100000000u));
+    return {{head | (middle << (8 * k)), (middle >> (64 - 8 * k)) | (tail << (8 * k)),
+             tail >> (64 - 8 * k)}};
+}
+
+inline void store_words(char* p, const DigitWords& d) noexcept {
+    store_word(p, d.word[0]);
+    store_word(p + 8, d.word[1]);
+    store_word(p + 16, d.word[2]);
+}
+
+// Room that a fixed-size move or fill may write past the end of an ordinate's text.
+constexpr std::size_t SLACK = 32;
 
 // Writes `count` zeros at p; short runs with one fixed-size fill.
 inline void put_zeros(char* p, int count) noexcept {
@@ -117,32 +116,101 @@ inline void put_zeros(char* p, int count) noexcept {
     }
 }
 
-// Writes ±digits × 10^exponent in positional notation at p and returns the end: zeros
-// are padded before the point for large values and after "0." for small ones.
-char* write_positional(char* p, const ShortestDigits& d) noexcept {
-    const char* digits = d.digits + d.first;
-    if (d.negative) *p++ = '-';
-    const int point = d.count + d.exponent;  // digits before the decimal point
-    if (d.exponent >= 0) {
-        std::memcpy(p, digits, COPY_SIZE);
-        p += d.count;
-        put_zeros(p, d.exponent);
-        return p + d.exponent;
+// The word of text that has the point inserted before byte `point` (1..7) of w:
+// the bytes from there on move one place up and the last falls out.
+inline std::uint64_t insert_point(std::uint64_t w, int point) noexcept {
+    const std::uint64_t below = (std::uint64_t{1} << (8 * point)) - 1;
+    const std::uint64_t at = below + 1;  // the lowest bit of byte `point`
+    return (w & below) | (std::uint64_t{'.'} * at) | ((w << 8) & ~(below | (at * 0xFF)));
+}
+
+// write_positional for everything but a point among the first eight digits.
+char* write_positional_wide(char* p, std::uint64_t significand, int exponent, int n) noexcept {
+    const DigitWords d = digit_words(significand, n);
+    const int point = n + exponent;  // digits before the decimal point
+    if (exponent >= 0) {
+        store_words(p, d);
+        p += n;
+        put_zeros(p, exponent);
+        return p + exponent;
     }
     if (point > 0) {
-        // Digits, then the fraction moved one place right to make room for the point.
-        std::memcpy(p, digits, COPY_SIZE);
-        std::memcpy(p + point + 1, digits + point, COPY_SIZE);
+        char digits[24 + 16] = {};
+        store_words(digits, d);
+        std::memcpy(p, digits, 24);
+        std::memcpy(p + point + 1, digits + point, 16);
         p[point] = '.';
-        return p + d.count + 1;
+        return p + n + 1;
     }
     p[0] = '0';
     p[1] = '.';
     p += 2;
     put_zeros(p, -point);
     p += -point;
-    std::memcpy(p, digits, COPY_SIZE);
-    return p + d.count;
+    store_words(p, d);
+    return p + n;
+}
+
+// Writes significand × 10^exponent (significand > 0, no trailing zero when the
+// exponent is negative) in positional notation at p and returns the end: zeros are
+// padded before the point for large values and after "0." for small ones.
+inline char* write_positional(char* p, std::uint64_t significand, int exponent) noexcept {
+    const int n = decimal_length(significand);
+    const int point = n + exponent;
+    if (exponent < 0 && point > 0 && point < 8) {
+        // The common case: a point among the first eight digits.
+        if (n <= 8) {
+            const std::uint64_t w = leading_digits(significand, n);
+            store_word(p, insert_point(w, point));
+            store_word(p + 8, w >> 56);
+        } else {
+            const DigitWords d = digit_words(significand, n);
+            store_word(p, insert_point(d.word[0], point));
+            store_word(p + 8, (d.word[0] >> 56) | (d.word[1] << 8));
+            store_word(p + 16, (d.word[1] >> 56) | (d.word[2] << 8));
+        }
+        return p + n + 1;
+    }
+    return write_positional_wide(p, significand, exponent, n);
+}
+
+// The shortest decimal digits of a finite, non-zero value:
+// |value| = significand × 10^exponent, without trailing zeros in the significand.
+struct ShortestDecimal {
+    std::uint64_t significand;
+    int exponent;
+};
+
+inline ShortestDecimal shortest_decimal(double v) noexcept {
+#ifdef QUORVEL_HAVE_DRAGONBOX
+    const auto decimal = jkj::dragonbox::to_decimal(v);
+    return {decimal.significand, decimal.exponent};
+#else
+    // Shortest round-trip in scientific form, "-d.dddde-XX", taken apart.
+    char sci[32];
+    const char* end = std::to_chars(sci, sci + sizeof sci, v, std::chars_format::scientific).ptr;
+    const char* s = sci;
+    if (*s == '-') ++s;
+    std::uint64_t significand = 0;
+    int count = 0;
+    int last_nonzero = 0;  // digits up to and including the last nonzero one
+    std::uint64_t trimmed = 0;
+    for (; s != end && *s != 'e'; ++s) {
+        if (*s == '.') continue;
+        significand = significand * 10 + static_cast<std::uint64_t>(*s - '0');
+        ++count;
+        if (*s != '0') {
+            last_nonzero = count;
+            trimmed = significand;
+        }
+    }
+    int exponent_sign = 1;
+    int exponent = 0;
+    if (s != end) ++s;  // 'e'
+    if (s != end && (*s == '-' || *s == '+')) exponent_sign = *s++ == '-' ? -1 : 1;
+    for (; s != end; ++s) exponent = exponent * 10 + (*s - '0');
+    return {trimmed, exponent_sign * exponent - (last_nonzero - 1)};
+#endif
 }
 
 // The longest text of one ordinate: "-0." and 341 digits after the point for a
@@ -163,21 +231,37 @@ inline char* write_ordinate(char* p, double v) noexcept {
         // Integral values below 10^15 print exactly as 64-bit integers.
         const auto integral = static_cast<std::int64_t>(v);
         if (static_cast<double>(integral) == v) {
-            char buf[DIGITS_SIZE];
-            char* end = buf + DIGITS_END;
-            char* first = write_digits_backwards(
-                end, static_cast<std::uint64_t>(integral < 0 ? -integral : integral));
-            if (integral < 0) *--first = '-';
-            std::memcpy(p, first, COPY_SIZE);
-            return p + (end - first);
+            if (integral < 0) *p++ = '-';
+            const auto u = static_cast<std::uint64_t>(integral < 0 ? -integral : integral);
+            const int n = decimal_length(u);
+            store_words(p, digit_words(u, n));
+            return p + n;
         }
     } else if (!(magnitude <= std::numeric_limits<double>::max())) {
         std::memcpy(p, std::isnan(v) ? "NaN\0" : (v > 0 ? "inf\0" : "-inf"), 4);
         return p + (std::isnan(v) || v > 0 ? 3 : 4);
     }
-    ShortestDigits d;
-    shortest_digits(v, d);
-    return write_positional(p, d);
+    if (v < 0) *p++ = '-';
+    const ShortestDecimal d = shortest_decimal(v);
+    return write_positional(p, d.significand, d.exponent);
+}
+
+// Room for one position: ", " and up to four ordinates with their spaces.
+constexpr std::size_t POSITION_ROOM = 2 + 4 * (MAX_ORDINATE_CHARS + 1) + SLACK;
+
+// Writes ", " when separated, then the n ordinates joined by single spaces, at p.
+inline char* write_position(char* p, const double* ordinates, int n, bool separated) noexcept {
+    if (separated) {
+        p[0] = ',';
+        p[1] = ' ';
+        p += 2;
+    }
+    p = write_ordinate(p, ordinates[0]);
+    for (int i = 1; i < n; ++i) {
+        *p++ = ' ';
+        p = write_ordinate(p, ordinates[i]);
+    }
+    return p;
 }
 
 std::size_t output_reserve(std::size_t input_length) noexcept {
@@ -192,12 +276,16 @@ ConversionError trailing_data(std::size_t remaining) {
 
 // Reads the whole input into out; the top-level geometry gets its SRID prefix only
 // when include_srid is set.
-Result<GeometryInfo> convert(std::string_view wkb, std::string& out, bool include_srid) {
+Result<GeometryInfo> convert(std::string_view wkb, OutputBuffer& out, bool include_srid) {
     WkbReader reader(wkb);
     auto info = reader.read_geometry(out, include_srid, 0);
     if (!info) return std::move(info).error();
     if (reader.remaining() != 0) return trailing_data(reader.remaining());
     return info;
+}
+
+void reserve_output(OutputBuffer& out, std::string_view wkb) {
+    if (!wkb.empty()) out.reserve(output_reserve(wkb.size()));
 }
 
 }  // namespace
@@ -207,48 +295,63 @@ void format_ordinate(std::string& out, double v) {
     out.append(buf, static_cast<std::size_t>(write_ordinate(buf, v) - buf));
 }
 
-void write_coordinate(std::string& out, const double* ordinates, int n) {
-    // One append per position.
-    char buf[4 * (MAX_ORDINATE_CHARS + 1) + SLACK];
-    char* p = write_ordinate(buf, ordinates[0]);
-    for (int i = 1; i < n; ++i) {
-        *p++ = ' ';
-        p = write_ordinate(p, ordinates[i]);
+void write_position(OutputBuffer& out, const double* ordinates, int n, bool separated) {
+    if (out.spare() >= POSITION_ROOM) {
+        // Straight into the output.
+        out.set_end(write_position(out.end(), ordinates, n, separated));
+        return;
     }
-    out.append(buf, static_cast<std::size_t>(p - buf));
+    char buf[POSITION_ROOM];
+    out.append(buf, static_cast<std::size_t>(write_position(buf, ordinates, n, separated) - buf));
 }
 
-void write_srid_prefix(std::string& out, std::int32_t srid) {
+void write_srid_prefix(OutputBuffer& out, std::int32_t srid) {
     char buf[24] = "SRID=";
     char* end = std::to_chars(buf + 5, buf + sizeof buf - 1, srid).ptr;
     *end++ = ';';
     out.append(buf, static_cast<std::size_t>(end - buf));
 }
 
-Result<std::string> ewkb_to_ewkt(std::string_view wkb) {
-    std::string out;
-    if (!wkb.empty()) out.reserve(output_reserve(wkb.size()));
+Status ewkb_to_ewkt(std::string_view wkb, OutputBuffer& out) {
+    reserve_output(out, wkb);
     auto info = convert(wkb, out, true);
     if (!info) return std::move(info).error();
-    return out;
+    return ok_status();
 }
 
-Result<WktAndSrid> ewkb_to_wkt_and_srid(std::string_view wkb) {
-    std::string out;
-    if (!wkb.empty()) out.reserve(output_reserve(wkb.size()));
+Result<WkbSrid> ewkb_to_wkt_and_srid(std::string_view wkb, OutputBuffer& out) {
+    reserve_output(out, wkb);
     auto info = convert(wkb, out, false);
     if (!info) return std::move(info).error();
-    return WktAndSrid{std::move(out), info->srid_present, info->srid_present ? info->srid : 0};
+    return WkbSrid{info->srid_present, info->srid_present ? info->srid : 0};
 }
 
-Result<std::string> ewkb_to_wkt_with_srid(std::string_view wkb, std::int32_t srid) {
-    std::string out;
-    if (!wkb.empty()) out.reserve(output_reserve(wkb.size()));
+Status ewkb_to_wkt_with_srid(std::string_view wkb, std::int32_t srid, OutputBuffer& out) {
+    reserve_output(out, wkb);
     // An SRID of 0 or below means "unknown": no prefix, as when stripping.
     if (srid > 0) write_srid_prefix(out, srid);
     auto info = convert(wkb, out, false);
     if (!info) return std::move(info).error();
-    return out;
+    return ok_status();
+}
+
+Result<std::string> ewkb_to_ewkt(std::string_view wkb) {
+    OutputBuffer out;
+    QUORVEL_TRY(ewkb_to_ewkt(wkb, out));
+    return out.str();
+}
+
+Result<WktAndSrid> ewkb_to_wkt_and_srid(std::string_view wkb) {
+    OutputBuffer out;
+    auto srid = ewkb_to_wkt_and_srid(wkb, out);
+    if (!srid) return std::move(srid).error();
+    return WktAndSrid{out.str(), srid->present, srid->srid};
+}
+
+Result<std::string> ewkb_to_wkt_with_srid(std::string_view wkb, std::int32_t srid) {
+    OutputBuffer out;
+    QUORVEL_TRY(ewkb_to_wkt_with_srid(wkb, srid, out));
+    return out.str();
 }
 
 }  // namespace quorvel

@@ -17,6 +17,10 @@ std::string& append(std::string& s, std::string_view piece) {
     return s.append(piece);
 }
 
+void append(OutputBuffer& out, std::string_view piece) {
+    out.append(piece);
+}
+
 // The kind a member of a Multi kind must have.
 GeometryKind member_kind(GeometryKind multi) noexcept {
     switch (multi) {
@@ -101,7 +105,7 @@ Result<GeometryHeader> WkbReader::read_type_word() {
     return header;
 }
 
-Result<GeometryInfo> WkbReader::read_geometry(std::string& out, bool include_srid, int depth) {
+Result<GeometryInfo> WkbReader::read_geometry(OutputBuffer& out, bool include_srid, int depth) {
     if (depth >= MAX_NESTING_DEPTH) {
         return ConversionError::invalid_wkb("geometry nesting exceeds maximum depth of " +
                                             std::to_string(MAX_NESTING_DEPTH));
@@ -133,7 +137,7 @@ Result<GeometryInfo> WkbReader::read_geometry(std::string& out, bool include_sri
     return GeometryInfo{h.srid_present, h.srid, h.dimension};
 }
 
-Status WkbReader::read_simple_body(std::string& out, GeometryKind kind, int ordinates,
+Status WkbReader::read_simple_body(OutputBuffer& out, GeometryKind kind, int ordinates,
                                    bool leading_space) {
     switch (kind) {
         case GeometryKind::Point:
@@ -145,7 +149,7 @@ Status WkbReader::read_simple_body(std::string& out, GeometryKind kind, int ordi
     }
 }
 
-Status WkbReader::read_point_body(std::string& out, int ordinates, bool leading_space) {
+Status WkbReader::read_point_body(OutputBuffer& out, int ordinates, bool leading_space) {
     const auto stride = static_cast<std::size_t>(ordinates) * 8;
     if (remaining() < stride) return end_of_data("f64");
     double xyzm[4];
@@ -161,13 +165,13 @@ Status WkbReader::read_point_body(std::string& out, int ordinates, bool leading_
         append(out, "EMPTY");
     } else {
         out.push_back('(');
-        write_coordinate(out, xyzm, ordinates);
+        write_position(out, xyzm, ordinates, false);
         out.push_back(')');
     }
     return ok_status();
 }
 
-Status WkbReader::read_positions(std::string& out, std::uint32_t count, int ordinates) {
+Status WkbReader::read_positions(OutputBuffer& out, std::uint32_t count, int ordinates) {
     // The count is only a loop bound.  When the positions cannot all be there, the
     // first ordinate past the end is what fails, so fail at once.
     const auto stride = static_cast<std::size_t>(ordinates) * 8;
@@ -175,19 +179,15 @@ Status WkbReader::read_positions(std::string& out, std::uint32_t count, int ordi
     const char* p = input_.data() + pos_;
     double xyzm[4];
     for (std::uint32_t i = 0; i < count; ++i) {
-        if (i != 0) {
-            out.push_back(',');
-            out.push_back(' ');
-        }
         for (int j = 0; j < ordinates; ++j) xyzm[j] = load_f64(p + 8 * j, little_);
-        write_coordinate(out, xyzm, ordinates);
+        write_position(out, xyzm, ordinates, i != 0);
         p += stride;
     }
     pos_ += static_cast<std::size_t>(count) * stride;
     return ok_status();
 }
 
-Status WkbReader::read_line_body(std::string& out, int ordinates, bool leading_space) {
+Status WkbReader::read_line_body(OutputBuffer& out, int ordinates, bool leading_space) {
     auto count = read_u32();
     if (!count) return std::move(count).error();
     if (leading_space) out.push_back(' ');
@@ -201,7 +201,7 @@ Status WkbReader::read_line_body(std::string& out, int ordinates, bool leading_s
     return ok_status();
 }
 
-Status WkbReader::read_polygon_body(std::string& out, int ordinates, bool leading_space) {
+Status WkbReader::read_polygon_body(OutputBuffer& out, int ordinates, bool leading_space) {
     auto rings = read_u32();
     if (!rings) return std::move(rings).error();
     if (leading_space) out.push_back(' ');
@@ -223,7 +223,7 @@ Status WkbReader::read_polygon_body(std::string& out, int ordinates, bool leadin
     return ok_status();
 }
 
-Status WkbReader::read_multi_body(std::string& out, GeometryKind kind, Dimension dimension) {
+Status WkbReader::read_multi_body(OutputBuffer& out, GeometryKind kind, Dimension dimension) {
     auto members = read_u32();
     if (!members) return std::move(members).error();
     if (*members == 0) {
@@ -262,7 +262,7 @@ Status WkbReader::read_multi_body(std::string& out, GeometryKind kind, Dimension
     return ok_status();
 }
 
-Status WkbReader::read_collection_body(std::string& out, Dimension dimension, int depth) {
+Status WkbReader::read_collection_body(OutputBuffer& out, Dimension dimension, int depth) {
     auto members = read_u32();
     if (!members) return std::move(members).error();
     if (*members == 0) {

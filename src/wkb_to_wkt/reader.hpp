@@ -23,6 +23,7 @@
 
 #include "lib/error.hpp"
 #include "lib/geometry.hpp"
+#include "lib/output_buffer.hpp"
 
 namespace quorvel {
 
@@ -97,19 +98,20 @@ public:
     // to out.  include_srid asks for the "SRID=N;" prefix when this geometry's
     // header carries a present SRID.  depth is 0 for the top-level geometry.  On
     // failure out holds partial text that the caller discards.
-    Result<GeometryInfo> read_geometry(std::string& out, bool include_srid, int depth);
+    Result<GeometryInfo> read_geometry(OutputBuffer& out, bool include_srid, int depth);
 
 private:
     // The body of a Point, LineString or Polygon.  A top-level body starts with a
     // space (" EMPTY", " (...)"); a Multi member's does not ("EMPTY", "(...)").
-    Status read_simple_body(std::string& out, GeometryKind kind, int ordinates, bool leading_space);
-    Status read_point_body(std::string& out, int ordinates, bool leading_space);
-    Status read_line_body(std::string& out, int ordinates, bool leading_space);
-    Status read_polygon_body(std::string& out, int ordinates, bool leading_space);
+    Status read_simple_body(OutputBuffer& out, GeometryKind kind, int ordinates,
+                            bool leading_space);
+    Status read_point_body(OutputBuffer& out, int ordinates, bool leading_space);
+    Status read_line_body(OutputBuffer& out, int ordinates, bool leading_space);
+    Status read_polygon_body(OutputBuffer& out, int ordinates, bool leading_space);
     // Appends `count` positions joined by ", ".
-    Status read_positions(std::string& out, std::uint32_t count, int ordinates);
-    Status read_multi_body(std::string& out, GeometryKind kind, Dimension dimension);
-    Status read_collection_body(std::string& out, Dimension dimension, int depth);
+    Status read_positions(OutputBuffer& out, std::uint32_t count, int ordinates);
+    Status read_multi_body(OutputBuffer& out, GeometryKind kind, Dimension dimension);
+    Status read_collection_body(OutputBuffer& out, Dimension dimension, int depth);
 
     std::string_view input_;
     std::size_t pos_ = 0;

@@ -25,7 +25,7 @@ std::size_t reserve_size(std::size_t input_length) noexcept {
 // Binary EWKB, little endian.
 class BinarySink {
 public:
-    explicit BinarySink(std::size_t input_length) {
+    BinarySink(OutputBuffer& out, std::size_t input_length) : out_(out) {
         if (const std::size_t n = reserve_size(input_length); n != 0) out_.reserve(n);
     }
 
@@ -60,16 +60,15 @@ public:
     void patch_count(std::size_t at, std::uint64_t count) {
         store_u32(out_.data() + at, static_cast<std::uint32_t>(count), true);
     }
-    std::string take() && { return std::move(out_); }
 
 private:
-    std::string out_;
+    OutputBuffer& out_;
 };
 
 // The same bytes as uppercase hex digits, written directly.
 class HexSink {
 public:
-    explicit HexSink(std::size_t input_length) {
+    HexSink(OutputBuffer& out, std::size_t input_length) : out_(out) {
         if (const std::size_t n = reserve_size(input_length); n != 0) out_.reserve(2 * n);
     }
 
@@ -107,7 +106,6 @@ public:
     void patch_count(std::size_t at, std::uint64_t count) {
         put_u32(out_.data() + 2 * at, static_cast<std::uint32_t>(count));
     }
-    std::string take() && { return std::move(out_); }
 
 private:
     // The two digits of every byte value, high nibble first.
@@ -129,7 +127,7 @@ private:
         for (int i = 0; i < 4; ++i, v >>= 8) put_byte(p + 2 * i, v & 0xFF);
     }
 
-    std::string out_;
+    OutputBuffer& out_;
 };
 
 // One walk of the WKT grammar that writes EWKB into a sink as it reads.
@@ -322,34 +320,53 @@ private:
 };
 
 template <class Sink>
-Result<std::string> write_all(WktTokenizer& tokenizer, std::size_t input_length, bool embed_srid,
-                              std::int32_t srid) {
-    Sink sink(input_length);
+Status write_all(WktTokenizer& tokenizer, std::size_t input_length, bool embed_srid,
+                 std::int32_t srid, OutputBuffer& out) {
+    Sink sink(out, input_length);
     EwkbWalker<Sink> walker(tokenizer, sink);
     QUORVEL_TRY(walker.write_geometry(embed_srid, srid, 0));
-    QUORVEL_TRY(tokenizer.expect_end());
-    return std::move(sink).take();
+    return tokenizer.expect_end();
 }
 
 }  // namespace
 
+Status write_ewkb(WktTokenizer& tokenizer, std::size_t input_length, bool embed_srid,
+                  std::int32_t srid, OutputBuffer& out) {
+    return write_all<BinarySink>(tokenizer, input_length, embed_srid, srid, out);
+}
+
+Status write_ewkb_hex(WktTokenizer& tokenizer, std::size_t input_length, bool embed_srid,
+                      std::int32_t srid, OutputBuffer& out) {
+    return write_all<HexSink>(tokenizer, input_length, embed_srid, srid, out);
+}
+
+Result<SridPrefix> write_ewkb_split_srid(std::string_view text, OutputBuffer& out) {
+    WktTokenizer tokenizer(text);
+    auto prefix = tokenizer.parse_srid_prefix();
+    if (!prefix) return std::move(prefix).error();
+    QUORVEL_TRY(write_ewkb(tokenizer, text.size(), false, 0, out));
+    return prefix;
+}
+
 Result<std::string> write_ewkb(WktTokenizer& tokenizer, std::size_t input_length, bool embed_srid,
                                std::int32_t srid) {
-    return write_all<BinarySink>(tokenizer, input_length, embed_srid, srid);
+    OutputBuffer out;
+    QUORVEL_TRY(write_ewkb(tokenizer, input_length, embed_srid, srid, out));
+    return out.str();
 }
 
 Result<std::string> write_ewkb_hex(WktTokenizer& tokenizer, std::size_t input_length,
                                    bool embed_srid, std::int32_t srid) {
-    return write_all<HexSink>(tokenizer, input_length, embed_srid, srid);
+    OutputBuffer out;
+    QUORVEL_TRY(write_ewkb_hex(tokenizer, input_length, embed_srid, srid, out));
+    return out.str();
 }
 
 Result<EwkbAndPrefix> write_ewkb_split_srid(std::string_view text) {
-    WktTokenizer tokenizer(text);
-    auto prefix = tokenizer.parse_srid_prefix();
+    OutputBuffer out;
+    auto prefix = write_ewkb_split_srid(text, out);
     if (!prefix) return std::move(prefix).error();
-    auto ewkb = write_ewkb(tokenizer, text.size(), false, 0);
-    if (!ewkb) return std::move(ewkb).error();
-    return EwkbAndPrefix{std::move(ewkb).value(), *prefix};
+    return EwkbAndPrefix{out.str(), *prefix};
 }
 
 }  // namespace quorvel
