@@ -51,19 +51,34 @@ long long leading_exponent(std::string_view token) noexcept {
 }  // namespace
 #endif
 
-NumberToken round_number(const char* begin, const char* end, bool negative) noexcept {
-    // Both conversions refuse a leading '+'; the value is the same without it.
-    const char* const digits = *begin == '+' ? begin + 1 : begin;
+NumberToken round_number(const char* begin, const char* end, const ScannedDecimal& d) noexcept {
     double value = 0;
 #ifdef QUORVEL_HAVE_FAST_FLOAT
-    // fast_float reads this grammar too and gives infinity on overflow and a zero
-    // of the token's sign on underflow, without an error.
-    (void)negative;
+    using Format = fast_float::binary_format<double>;
+    if (d.exact) {
+        // The gathered digits are the whole mantissa: round them directly.  A
+        // negative power of two means the shortcut cannot decide; read the token.
+        const fast_float::adjusted_mantissa am =
+            fast_float::compute_float<Format>(static_cast<std::int64_t>(d.e10), d.mantissa);
+        if (am.power2 == Format::infinite_power()) {
+            return NumberToken{NumberForm::NonFinite, end, 0.0};
+        }
+        if (am.power2 >= 0) {
+            fast_float::to_float(d.negative, am, value);
+            return NumberToken{NumberForm::Finite, end, value};
+        }
+    }
+    // fast_float reads this grammar too, refusing only a leading '+' (the value is
+    // the same without it), and gives infinity on overflow and a zero of the token's
+    // sign on underflow, without an error.
+    const char* const digits = *begin == '+' ? begin + 1 : begin;
     const auto [ptr, ec] = fast_float::from_chars(digits, end, value);
     if (ptr == end && ec == std::errc{} && std::isfinite(value)) {
         return NumberToken{NumberForm::Finite, end, value};
     }
 #else
+    // from_chars refuses a leading '+'; the value is the same without it.
+    const char* const digits = *begin == '+' ? begin + 1 : begin;
     const auto [ptr, ec] = std::from_chars(digits, end, value);
     if (ptr == end && ec == std::errc{} && std::isfinite(value)) {
         return NumberToken{NumberForm::Finite, end, value};
@@ -71,7 +86,7 @@ NumberToken round_number(const char* begin, const char* end, bool negative) noex
     const std::string_view token(begin, static_cast<std::size_t>(end - begin));
     if (ptr == end && ec == std::errc::result_out_of_range && leading_exponent(token) < 0) {
         // At most half the smallest subnormal: zero, keeping the sign.
-        return NumberToken{NumberForm::Finite, end, negative ? -0.0 : 0.0};
+        return NumberToken{NumberForm::Finite, end, d.negative ? -0.0 : 0.0};
     }
 #endif
     return NumberToken{NumberForm::NonFinite, end, 0.0};

@@ -96,9 +96,18 @@ inline const char* digit_run(const char* q, const char* end, std::uint64_t& mant
     return q;
 }
 
+// The digits of a well-formed token as the scan gathered them: the value is
+// ±mantissa × 10^e10 when exact (at most 19 digits), else mantissa is truncated.
+struct ScannedDecimal {
+    std::uint64_t mantissa;
+    long long e10;
+    bool exact;
+    bool negative;
+};
+
 // The correctly rounded value of the well-formed token [begin, end) that the exact
 // path did not take; NonFinite when its magnitude rounds past the largest double.
-NumberToken round_number(const char* begin, const char* end, bool negative) noexcept;
+NumberToken round_number(const char* begin, const char* end, const ScannedDecimal& d) noexcept;
 
 }  // namespace number_detail
 
@@ -136,21 +145,18 @@ inline NumberToken read_number_token(const char* begin, const char* end) noexcep
     if (!well_formed || (q < end && is_number_byte(*q))) {
         return NumberToken{NumberForm::Malformed, q, 0.0};
     }
+    const long long e10 =
+        static_cast<long long>(exponent) - static_cast<long long>(fraction_digits);
     // Exact path: a mantissa up to 2^53 and a power of ten up to 1e22 are both exact
     // doubles, so one multiplication or division rounds correctly.
     if constexpr (FLT_EVAL_METHOD == 0) {
-        if (digit_count <= 19 && mantissa <= (std::uint64_t{1} << 53)) {
-            const long long e10 =
-                static_cast<long long>(exponent) - static_cast<long long>(fraction_digits);
-            if (e10 >= -22 && e10 <= 22) {
-                double value = static_cast<double>(mantissa);
-                value =
-                    e10 < 0 ? value / EXACT_POWERS_OF_TEN[-e10] : value * EXACT_POWERS_OF_TEN[e10];
-                return NumberToken{NumberForm::Finite, q, negative ? -value : value};
-            }
+        if (digit_count <= 19 && mantissa <= (std::uint64_t{1} << 53) && e10 >= -22 && e10 <= 22) {
+            double value = static_cast<double>(mantissa);
+            value = e10 < 0 ? value / EXACT_POWERS_OF_TEN[-e10] : value * EXACT_POWERS_OF_TEN[e10];
+            return NumberToken{NumberForm::Finite, q, negative ? -value : value};
         }
     }
-    return round_number(begin, q, negative);
+    return round_number(begin, q, ScannedDecimal{mantissa, e10, digit_count <= 19, negative});
 }
 
 }  // namespace quorvel
