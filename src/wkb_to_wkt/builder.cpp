@@ -1,5 +1,6 @@
 #include "wkb_to_wkt/builder.hpp"
 
+#include <array>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -41,31 +42,17 @@ inline std::uint64_t eight_digits(std::uint32_t v) noexcept {
     return x + 0x3030303030303030u;
 }
 
-constexpr std::uint64_t POWERS_OF_TEN[] = {1u,
-                                           10u,
-                                           100u,
-                                           1000u,
-                                           10000u,
-                                           100000u,
-                                           1000000u,
-                                           10000000u,
-                                           100000000u,
-                                           1000000000u,
-                                           10000000000u,
-                                           100000000000u,
-                                           1000000000000u,
-                                           10000000000000u,
-                                           100000000000000u,
-                                           1000000000000000u,
-                                           10000000000000000u,
-                                           100000000000000000u,
-                                           1000000000000000000u,
-                                           10000000000000000000u};
+constexpr auto POWERS_OF_TEN = [] {
+    std::array<std::uint64_t, 20> powers{};
+    powers[0] = 1;
+    for (std::size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
+    return powers;
+}();
 
 // Number of decimal digits of v (1 for 0).
 inline int decimal_length(std::uint64_t v) noexcept {
     const int guess = (std::bit_width(v | 1) * 1233) >> 12;  // about log10(2^bits)
-    return guess + (v >= POWERS_OF_TEN[guess] ? 1 : 0);
+    return guess + (v >= POWERS_OF_TEN[static_cast<std::size_t>(guess)] ? 1 : 0);
 }
 
 // The n decimal digits of v (n = decimal_length(v), at most 20) as 24 bytes of
