@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bit>
+#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -168,7 +169,30 @@ struct ShortestDecimal {
     int exponent;
 };
 
+// A shortcut for magnitudes below 10^8 with at most seven decimals, the usual
+// precision of geographic coordinates.  m = round(magnitude × 10^7) is checked by
+// the correctly rounded division m / 10^7 (both exact doubles): when it gives the
+// magnitude back, m × 10^-7 lies in the magnitude's rounding interval.  That
+// interval is narrower than 10^-7 (one unit in the last place below 10^8 is at
+// most 2^-26), so it holds no other multiple of 10^-7, and every decimal with
+// fewer digits is such a multiple: m without its trailing zeros is the shortest
+// and only candidate, the digits the general algorithm finds.
+inline bool seven_decimals(double magnitude, ShortestDecimal& d) noexcept {
+    if constexpr (FLT_EVAL_METHOD != 0) return false;
+    if (!(magnitude < 1e8)) return false;
+    auto m = static_cast<std::uint64_t>(magnitude * 1e7 + 0.5);
+    if (m == 0 || static_cast<double>(m) / 1e7 != magnitude) return false;
+    int exponent = -7;
+    while (m % 10 == 0) {
+        m /= 10;
+        ++exponent;
+    }
+    d = ShortestDecimal{m, exponent};
+    return true;
+}
+
 inline ShortestDecimal shortest_decimal(double v) noexcept {
+    if (ShortestDecimal d{}; seven_decimals(std::fabs(v), d)) return d;
 #ifdef QUORVEL_HAVE_DRAGONBOX
     const auto decimal = jkj::dragonbox::to_decimal(v);
     return {decimal.significand, decimal.exponent};
