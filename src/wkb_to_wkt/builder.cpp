@@ -50,10 +50,12 @@ constexpr auto POWERS_OF_TEN = [] {
     return powers;
 }();
 
-// Number of decimal digits of v (1 for 0).
+// Number of decimal digits of v (1 for 0).  v | 1 has as many digits as v, since
+// every power of ten above 1 is even.
 inline int decimal_length(std::uint64_t v) noexcept {
-    const int guess = (std::bit_width(v | 1) * 1233) >> 12;  // about log10(2^bits)
-    return guess + (v >= POWERS_OF_TEN[static_cast<std::size_t>(guess)] ? 1 : 0);
+    const std::uint64_t odd = v | 1;
+    const int guess = (std::bit_width(odd) * 1233) >> 12;  // about log10(2^bits)
+    return guess + (odd >= POWERS_OF_TEN[static_cast<std::size_t>(guess)] ? 1 : 0);
 }
 
 // The n decimal digits of v (n = decimal_length(v), at most 20) as 24 bytes of
@@ -169,30 +171,7 @@ struct ShortestDecimal {
     int exponent;
 };
 
-// A shortcut for magnitudes below 10^8 with at most seven decimals, the usual
-// precision of geographic coordinates.  m = round(magnitude × 10^7) is checked by
-// the correctly rounded division m / 10^7 (both exact doubles): when it gives the
-// magnitude back, m × 10^-7 lies in the magnitude's rounding interval.  That
-// interval is narrower than 10^-7 (one unit in the last place below 10^8 is at
-// most 2^-26), so it holds no other multiple of 10^-7, and every decimal with
-// fewer digits is such a multiple: m without its trailing zeros is the shortest
-// and only candidate, the digits the general algorithm finds.
-inline bool seven_decimals(double magnitude, ShortestDecimal& d) noexcept {
-    if constexpr (FLT_EVAL_METHOD != 0) return false;
-    if (!(magnitude < 1e8)) return false;
-    auto m = static_cast<std::uint64_t>(magnitude * 1e7 + 0.5);
-    if (m == 0 || static_cast<double>(m) / 1e7 != magnitude) return false;
-    int exponent = -7;
-    while (m % 10 == 0) {
-        m /= 10;
-        ++exponent;
-    }
-    d = ShortestDecimal{m, exponent};
-    return true;
-}
-
 inline ShortestDecimal shortest_decimal(double v) noexcept {
-    if (ShortestDecimal d{}; seven_decimals(std::fabs(v), d)) return d;
 #ifdef QUORVEL_HAVE_DRAGONBOX
     const auto decimal = jkj::dragonbox::to_decimal(v);
     return {decimal.significand, decimal.exponent};
@@ -224,6 +203,39 @@ inline ShortestDecimal shortest_decimal(double v) noexcept {
 #endif
 }
 
+// A shortcut for magnitudes below 10^8 with at most seven decimals, the usual
+// precision of geographic coordinates.  m = round(magnitude × 10^7) is checked by
+// the correctly rounded division m / 10^7 (both exact doubles): when it gives the
+// magnitude back, m × 10^-7 lies in the magnitude's rounding interval.  That
+// interval is narrower than 10^-7 (one unit in the last place below 10^8 is at
+// most 2^-26), so it holds no other multiple of 10^-7, and every decimal with
+// fewer digits is such a multiple: m without its trailing zeros is the shortest
+// and only candidate, the digits the general algorithm finds.  Returns 0 when the
+// shortcut does not apply.
+inline std::uint64_t seven_decimals(double magnitude) noexcept {
+    if constexpr (FLT_EVAL_METHOD != 0) return 0;
+    if (!(magnitude < 1e8)) return 0;
+    const auto m = static_cast<std::uint64_t>(magnitude * 1e7 + 0.5);
+    return static_cast<double>(m) / 1e7 == magnitude ? m : 0;
+}
+
+// Writes m × 10^-7 (m not a multiple of 10^7, below 10^15) at p: the integer
+// digits, the point and the seven decimals without their trailing zeros.
+inline char* write_seven_decimals(char* p, std::uint64_t m) noexcept {
+    const std::uint64_t integer = m / 10000000u;
+    const int n = decimal_length(integer);
+    store_word(p, leading_digits(integer, n));
+    p += n;
+    // Eight digits of the fraction have a leading zero: drop it.
+    const std::uint64_t decimals = eight_digits(static_cast<std::uint32_t>(m % 10000000u)) >> 8;
+    // Digit values, zero in the top byte: the zero bytes above the last nonzero digit
+    // are that byte and the trailing zeros.
+    const int zeros = std::countl_zero(decimals - 0x0030303030303030u) / 8;
+    p[0] = '.';
+    store_word(p + 1, decimals);
+    return p + 1 + (8 - zeros);
+}
+
 // The longest text of one ordinate: "-0." and 341 digits after the point for a
 // 17-digit subnormal (digits × 10^-341 at the least), or "-" and 309 digits.
 constexpr std::size_t MAX_ORDINATE_CHARS = 344;
@@ -253,6 +265,9 @@ inline char* write_ordinate(char* p, double v) noexcept {
         return p + (std::isnan(v) || v > 0 ? 3 : 4);
     }
     if (v < 0) *p++ = '-';
+    if (const std::uint64_t m = seven_decimals(magnitude); m != 0) {
+        return write_seven_decimals(p, m);
+    }
     const ShortestDecimal d = shortest_decimal(v);
     return write_positional(p, d.significand, d.exponent);
 }
