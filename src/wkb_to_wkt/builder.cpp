@@ -331,6 +331,19 @@ void write_position(OutputBuffer& out, const double* ordinates, int n, bool sepa
     out.append(buf, static_cast<std::size_t>(write_position(buf, ordinates, n, separated) - buf));
 }
 
+void write_positions(OutputBuffer& out, const char* data, std::uint32_t count, int n, bool little) {
+    const auto stride = static_cast<std::size_t>(n) * 8;
+    double xyzm[4];
+    for (std::uint32_t i = 0; i < count; ++i, data += stride) {
+        for (int j = 0; j < n; ++j) xyzm[j] = load_f64(data + 8 * j, little);
+        if (out.spare() >= POSITION_ROOM) {
+            out.set_end(write_position(out.end(), xyzm, n, i != 0));
+        } else {
+            write_position(out, xyzm, n, i != 0);
+        }
+    }
+}
+
 void write_srid_prefix(OutputBuffer& out, std::int32_t srid) {
     char buf[24] = "SRID=";
     char* end = std::to_chars(buf + 5, buf + sizeof buf - 1, srid).ptr;

@@ -17,6 +17,10 @@ void format_ordinate(std::string& out, double v);
 // Appends ", " when separated, then n (2..4) ordinates separated by single spaces.
 void write_position(OutputBuffer& out, const double* ordinates, int n, bool separated);
 
+// Appends `count` positions of n ordinates read from the bytes at data (which hold
+// them all) in the given byte order, joined by ", ".
+void write_positions(OutputBuffer& out, const char* data, std::uint32_t count, int n, bool little);
+
 // Appends "SRID=n;".
 void write_srid_prefix(OutputBuffer& out, std::int32_t srid);
 

@@ -176,13 +176,7 @@ Status WkbReader::read_positions(OutputBuffer& out, std::uint32_t count, int ord
     // first ordinate past the end is what fails, so fail at once.
     const auto stride = static_cast<std::size_t>(ordinates) * 8;
     if (static_cast<std::uint64_t>(count) * stride > remaining()) return end_of_data("f64");
-    const char* p = input_.data() + pos_;
-    double xyzm[4];
-    for (std::uint32_t i = 0; i < count; ++i) {
-        for (int j = 0; j < ordinates; ++j) xyzm[j] = load_f64(p + 8 * j, little_);
-        write_position(out, xyzm, ordinates, i != 0);
-        p += stride;
-    }
+    write_positions(out, input_.data() + pos_, count, ordinates, little_);
     pos_ += static_cast<std::size_t>(count) * stride;
     return ok_status();
 }
