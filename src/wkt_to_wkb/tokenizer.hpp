@@ -13,6 +13,7 @@
 
 #include "lib/error.hpp"
 #include "lib/geometry.hpp"
+#include "wkt_to_wkb/number.hpp"
 
 namespace quorvel {
 
@@ -44,6 +45,9 @@ public:
     Status expect_close();
     Result<bool> expect_comma_or_close();  // true after ',', false after ')'
     Result<double> read_number();
+    // read_number's common case inline: true with the value of a finite number, or
+    // false with the position left where it was (read_number then tells why).
+    bool read_finite_number(double& value) noexcept;
     Status expect_end();
 
     // True when the text at the position is the upper-case ASCII keyword under ASCII
@@ -83,6 +87,19 @@ inline void WktTokenizer::skip_whitespace() noexcept {
         if (b >= 0x80) skip_unicode_run();
         return;
     }
+}
+
+inline bool WktTokenizer::read_finite_number(double& value) noexcept {
+    skip_whitespace();
+    const std::size_t start = pos_;
+    const NumberToken number = read_number_token(text_.data() + pos_, text_.data() + text_.size());
+    if (number.form != NumberForm::Finite) {
+        pos_ = start;
+        return false;
+    }
+    pos_ = static_cast<std::size_t>(number.end - text_.data());
+    value = number.value;
+    return true;
 }
 
 inline Status WktTokenizer::expect_open() {

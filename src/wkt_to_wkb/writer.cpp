@@ -197,9 +197,13 @@ private:
 
     Status ordinates(int n) {
         for (int i = 0; i < n; ++i) {
-            auto value = t_.read_number();
-            if (!value) return std::move(value).error();
-            out_.ordinate(*value);
+            double value = 0;
+            if (!t_.read_finite_number(value)) {
+                auto checked = t_.read_number();
+                if (!checked) return std::move(checked).error();
+                value = *checked;
+            }
+            out_.ordinate(value);
         }
         return ok_status();
     }
