@@ -16,7 +16,7 @@ BUILD_FLAGS := --no-build-isolation -Ccmake.define.QUORVEL_WERROR=ON
 # only slower.
 DEBIAN_PACKAGES ?= libdragonbox-dev libfast-float-dev libbenchmark-dev
 
-.PHONY: demo test bench install deps venv clean
+.PHONY: demo test bench fuzz-replay fuzz test-asan install deps venv clean
 
 demo: install
 	$(PY) examples/demo.py
@@ -30,6 +30,25 @@ test: install
 bench: install
 	$(PIP) install '.[bench]' $(BUILD_FLAGS)
 	$(PY) bench/run.py $(BENCH_ARGS)
+
+# Fuzzing: clang and libFuzzer from Debian; cmake from the environment.
+FUZZ_PACKAGES ?= clang libclang-rt-14-dev
+FUZZ_SECONDS ?= 60
+WITH_VENV_PATH = PATH="$(dir $(PY)):$$PATH"
+
+# The saved fuzz inputs (corpus and regressions), g++ under ASan/UBSan.
+fuzz-replay: venv
+	$(WITH_VENV_PATH) fuzz/run.sh replay
+
+# Each fuzz target for FUZZ_SECONDS; crashing inputs land in fuzz/regressions/.
+fuzz: venv
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(FUZZ_PACKAGES)"
+	$(WITH_VENV_PATH) fuzz/run.sh fuzz $(FUZZ_SECONDS)
+
+# The Python suite against an ASan/UBSan build of the module (build/asan).
+test-asan: install
+	$(PIP) install '.[test]' $(BUILD_FLAGS)
+	$(WITH_VENV_PATH) PYTHON=$(PY) tools/test-asan.sh
 
 install: deps venv
 	$(PIP) install . $(BUILD_FLAGS)
