@@ -119,7 +119,11 @@ inline NumberToken read_number_token(const char* begin, const char* end) noexcep
     if (q < end && (*q == '+' || *q == '-')) negative = *q++ == '-';
     std::uint64_t mantissa = 0;
     const char* const integer_begin = q;
-    q = digit_run(q, end, mantissa);
+    // Integer parts are mostly short: their first digits one at a time.
+    for (int k = 0; k < 4 && q < end && is_digit(*q); ++k, ++q) {
+        mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
+    }
+    if (q < end && is_digit(*q)) q = digit_run(q, end, mantissa);
     auto digit_count = static_cast<std::size_t>(q - integer_begin);
     std::size_t fraction_digits = 0;
     bool well_formed = digit_count != 0;
