@@ -43,6 +43,14 @@ public:
     // ... and the new end after writing there.
     void set_end(char* end) noexcept { size_ = static_cast<std::size_t>(end - data_); }
 
+    // Adds n bytes for the caller to write and returns where they start.
+    char* claim(std::size_t n) {
+        if (n > spare()) grow(n);
+        char* at = data_ + size_;
+        size_ += n;
+        return at;
+    }
+
     void append(const char* bytes, std::size_t n) {
         if (n > spare()) grow(n);
         std::memcpy(data_ + size_, bytes, n);
