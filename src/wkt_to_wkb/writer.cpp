@@ -94,7 +94,7 @@ public:
 #ifdef __SSE2__
         // All sixteen digits at once: the nibbles interleaved high first, then '0'
         // added, and 7 more for the letters.
-        const __m128i bytes = _mm_cvtsi64_si128(static_cast<long long>(bits));
+        const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&bits));
         const __m128i low_nibbles = _mm_and_si128(bytes, _mm_set1_epi8(0x0F));
         const __m128i high_nibbles = _mm_and_si128(_mm_srli_epi16(bytes, 4), _mm_set1_epi8(0x0F));
         const __m128i nibbles = _mm_unpacklo_epi8(high_nibbles, low_nibbles);
