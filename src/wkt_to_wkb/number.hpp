@@ -4,11 +4,12 @@
 // byte that cannot continue it; a token followed by another number byte (digit,
 // sign, point, e or E) is malformed as a whole.
 //
-// Digits are gathered eight at a time where eight bytes remain.  A mantissa of at
-// most 19 digits below 2^53 with a power of ten up to 10^22 converts exactly with one
-// multiplication or division; every other token goes to a correctly rounding
-// conversion (fast_float when the build has it, the standard library's from_chars
-// otherwise), so both builds give the same values.
+// The first integer digits are read one at a time, longer runs eight at a time where
+// eight bytes remain.  A mantissa of at most 19 digits below 2^53 with a power of ten
+// up to 10^22 converts exactly with one multiplication or division; every other
+// token goes to a correctly rounding conversion (fast_float when the build has it,
+// straight from the gathered digits when there are at most 19; the standard
+// library's from_chars otherwise), so both builds give the same values.
 #pragma once
 
 #include <bit>
