@@ -12,10 +12,12 @@
 // library's from_chars otherwise), so both builds give the same values.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cfloat>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 namespace quorvel {
 
@@ -33,9 +35,17 @@ constexpr bool is_digit(char c) noexcept {
     return c >= '0' && c <= '9';
 }
 
-// The eleven bytes a number token is drawn from.
+// The eleven bytes a number token is drawn from, as a table.
+inline constexpr auto NUMBER_BYTES = [] {
+    std::array<bool, 256> table{};
+    for (const char c : std::string_view("0123456789+-.eE")) {
+        table[static_cast<unsigned char>(c)] = true;
+    }
+    return table;
+}();
+
 constexpr bool is_number_byte(char c) noexcept {
-    return is_digit(c) || c == '+' || c == '-' || c == '.' || c == 'e' || c == 'E';
+    return NUMBER_BYTES[static_cast<unsigned char>(c)];
 }
 
 inline constexpr double EXACT_POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
@@ -136,7 +146,11 @@ inline NumberToken read_number_token(const char* begin, const char* end) noexcep
         well_formed = well_formed || fraction_digits != 0;
     }
     int exponent = 0;
-    if (well_formed && q < end && (*q == 'e' || *q == 'E')) {
+    // Mostly the token ends here; only a number byte can start an exponent.
+    if (q < end && is_number_byte(*q)) {
+        if (!well_formed || (*q != 'e' && *q != 'E')) {
+            return NumberToken{NumberForm::Malformed, q, 0.0};
+        }
         ++q;
         bool exponent_negative = false;
         if (q < end && (*q == '+' || *q == '-')) exponent_negative = *q++ == '-';
@@ -146,10 +160,9 @@ inline NumberToken read_number_token(const char* begin, const char* end) noexcep
         }
         well_formed = q != exponent_begin;
         if (exponent_negative) exponent = -exponent;
+        if (q < end && is_number_byte(*q)) well_formed = false;
     }
-    if (!well_formed || (q < end && is_number_byte(*q))) {
-        return NumberToken{NumberForm::Malformed, q, 0.0};
-    }
+    if (!well_formed) return NumberToken{NumberForm::Malformed, q, 0.0};
     const long long e10 =
         static_cast<long long>(exponent) - static_cast<long long>(fraction_digits);
     // Exact path: a mantissa up to 2^53 and a power of ten up to 1e22 are both exact
