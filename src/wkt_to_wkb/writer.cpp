@@ -224,13 +224,15 @@ private:
         return ok_status();
     }
 
-    // Tuples up to and including the closing ')', behind a count patched at the end.
-    Status counted_coordinate_list(int n) {
+    // The elements of a list up to and including its closing ')', each written by
+    // `element`, behind a count placeholder that is patched when the list ends.
+    template <class Element>
+    Status counted_list(const char* noun, Element&& element) {
         const std::size_t at = out_.count_placeholder();
         std::uint64_t count = 0;
         for (;;) {
-            QUORVEL_TRY(ordinates(n));
-            if (++count > MAX_LIST_LENGTH) return too_many("coordinate tuples");
+            QUORVEL_TRY(element());
+            if (++count > MAX_LIST_LENGTH) return too_many(noun);
             auto more = t_.expect_comma_or_close();
             if (!more) return std::move(more).error();
             if (!*more) break;
@@ -239,100 +241,67 @@ private:
         return ok_status();
     }
 
-    // Rings up to and including the closing ')'; a ring is never EMPTY.
+    Status counted_coordinate_list(int n) {
+        return counted_list("coordinate tuples", [&] { return ordinates(n); });
+    }
+
+    // A ring is never EMPTY.
     Status counted_ring_list(int n) {
-        const std::size_t at = out_.count_placeholder();
-        std::uint64_t count = 0;
-        for (;;) {
+        return counted_list("polygon rings", [&]() -> Status {
             QUORVEL_TRY(t_.expect_open());
-            QUORVEL_TRY(counted_coordinate_list(n));
-            if (++count > MAX_LIST_LENGTH) return too_many("polygon rings");
-            auto more = t_.expect_comma_or_close();
-            if (!more) return std::move(more).error();
-            if (!*more) break;
-        }
-        out_.patch_count(at, count);
-        return ok_status();
+            return counted_coordinate_list(n);
+        });
     }
 
     // Points written as "(x y)", bare "x y" or EMPTY, mixed freely.
     Status multi_point_members(int n, std::uint32_t flags) {
-        const std::size_t at = out_.count_placeholder();
-        std::uint64_t count = 0;
-        for (;;) {
+        return counted_list("MultiPoint members", [&]() -> Status {
             out_.header(kind_code(GeometryKind::Point) | flags);
             auto start = t_.read_member_start();
             if (!start) return std::move(start).error();
             switch (*start) {
                 case MemberStart::Empty:
                     out_.empty_ordinates(n);
-                    break;
+                    return ok_status();
                 case MemberStart::Open:
                     QUORVEL_TRY(ordinates(n));
-                    QUORVEL_TRY(t_.expect_close());
-                    break;
+                    return t_.expect_close();
                 case MemberStart::Bare:
-                    QUORVEL_TRY(ordinates(n));
                     break;
             }
-            if (++count > MAX_LIST_LENGTH) return too_many("MultiPoint members");
-            auto more = t_.expect_comma_or_close();
-            if (!more) return std::move(more).error();
-            if (!*more) break;
-        }
-        out_.patch_count(at, count);
-        return ok_status();
+            return ordinates(n);
+        });
     }
 
     // Line strings or polygons without keywords, in the parent's dimension.
     Status multi_members(GeometryKind member, int n, std::uint32_t flags) {
         const bool polygons = member == GeometryKind::Polygon;
-        const std::size_t at = out_.count_placeholder();
-        std::uint64_t count = 0;
-        for (;;) {
+        const char* noun = polygons ? "MultiPolygon members" : "MultiLineString members";
+        return counted_list(noun, [&]() -> Status {
             out_.header(kind_code(member) | flags);
             auto start = t_.expect_empty_or_open();
             if (!start) return std::move(start).error();
             if (*start == MemberStart::Empty) {
                 out_.zero_count();
-            } else if (polygons) {
-                QUORVEL_TRY(counted_ring_list(n));
-            } else {
-                QUORVEL_TRY(counted_coordinate_list(n));
+                return ok_status();
             }
-            if (++count > MAX_LIST_LENGTH) {
-                return too_many(polygons ? "MultiPolygon members" : "MultiLineString members");
-            }
-            auto more = t_.expect_comma_or_close();
-            if (!more) return std::move(more).error();
-            if (!*more) break;
-        }
-        out_.patch_count(at, count);
-        return ok_status();
+            return polygons ? counted_ring_list(n) : counted_coordinate_list(n);
+        });
     }
 
     // Complete geometries one level deeper; a tagged collection takes only members
     // of its own dimension, an untagged one any.
     Status collection_members(Dimension dimension, int depth) {
-        const std::size_t at = out_.count_placeholder();
-        std::uint64_t count = 0;
-        for (;;) {
+        return counted_list("GeometryCollection members", [&]() -> Status {
             auto member = write_geometry(false, 0, depth + 1);
             if (!member) return std::move(member).error();
-            if (dimension != Dimension::XY && member->dimension != dimension) {
-                std::string message = "GeometryCollection ";
-                message += dimension_name(dimension);
-                message += " member has incompatible dimension ";
-                message += dimension_name(member->dimension);
-                return ConversionError::invalid_wkt(std::move(message));
-            }
-            if (++count > MAX_LIST_LENGTH) return too_many("GeometryCollection members");
-            auto more = t_.expect_comma_or_close();
-            if (!more) return std::move(more).error();
-            if (!*more) break;
-        }
-        out_.patch_count(at, count);
-        return ok_status();
+            if (dimension == Dimension::XY || member->dimension == dimension) return ok_status();
+            std::string message = "GeometryCollection ";
+            message += dimension_name(dimension);
+            message += " member has incompatible dimension ";
+            message += dimension_name(member->dimension);
+            return ConversionError::invalid_wkt(std::move(message));
+        });
     }
 
     WktTokenizer& t_;
