@@ -369,28 +369,8 @@ def check_repeated_calls(c: Case):
             obj.release()  # BufferError while an export is still held
 
 
-@pytest.mark.parametrize("c", SUCCESS)
-def test_success_paths_keep_memory_and_references(c):
-    check_repeated_calls(c)
-
-
-@pytest.mark.parametrize("c", BINDING)
-def test_binding_failures_keep_memory_and_references(c):
-    check_repeated_calls(c)
-
-
-@pytest.mark.parametrize("c", SRID)
-def test_srid_failures_keep_memory_and_references(c):
-    check_repeated_calls(c)
-
-
-@pytest.mark.parametrize("c", BUFFER)
-def test_buffer_failures_keep_memory_and_references(c):
-    check_repeated_calls(c)
-
-
-@pytest.mark.parametrize("c", CONVERSION)
-def test_conversion_failures_keep_memory_and_references(c):
+@pytest.mark.parametrize("c", SUCCESS + BINDING + SRID + BUFFER + CONVERSION)
+def test_calls_keep_memory_and_references(c):
     check_repeated_calls(c)
 
 
