@@ -10,10 +10,7 @@
 
 #include "lib/geometry.hpp"
 #include "wkb_to_wkt/reader.hpp"
-
-#ifdef QUORVEL_HAVE_DRAGONBOX
-#include <dragonbox/dragonbox.h>
-#endif
+#include "wkb_to_wkt/shortest_digits.hpp"
 
 namespace quorvel {
 
@@ -30,17 +27,24 @@ inline void store_word(char* p, std::uint64_t w) noexcept {
     std::memcpy(p, &w, 8);
 }
 
-// The eight digits of v < 10^8, leading zeros included: split into halves of four,
-// quarters of two and single digits, each step one multiply and shift per lane.
-inline std::uint64_t eight_digits(std::uint32_t v) noexcept {
+// The eight digit values of v < 10^8, leading zeros included, one per byte: split
+// into halves of four, quarters of two and single digits, each step one multiply
+// and shift per lane.
+inline std::uint64_t eight_digit_values(std::uint64_t v) noexcept {
     const std::uint64_t high = v / 10000;
     const std::uint64_t low = v % 10000;
     std::uint64_t x = high | (low << 32);
     const std::uint64_t hundreds = ((x * 10486) >> 20) & 0x0000007F0000007Fu;  // x / 100
     x = hundreds | ((x - hundreds * 100) << 16);
     const std::uint64_t tens = ((x * 103) >> 10) & 0x000F000F000F000Fu;  // x / 10
-    x = tens | ((x - tens * 10) << 8);
-    return x + 0x3030303030303030u;
+    return tens | ((x - tens * 10) << 8);
+}
+
+constexpr std::uint64_t ASCII_ZEROS = 0x3030303030303030u;
+
+// The eight digits of v < 10^8 as text.
+inline std::uint64_t eight_digits(std::uint32_t v) noexcept {
+    return eight_digit_values(v) + ASCII_ZEROS;
 }
 
 constexpr auto POWERS_OF_TEN = [] {
@@ -106,7 +110,7 @@ inline void put_zeros(char* p, int count) noexcept {
     }
 }
 
-// The word of text that has the point inserted before byte `point` (1..7) of w:
+// The word of text that has the point inserted before byte `point` (0..7) of w:
 // the bytes from there on move one place up and the last falls out.
 inline std::uint64_t insert_point(std::uint64_t w, int point) noexcept {
     const std::uint64_t below = (std::uint64_t{1} << (8 * point)) - 1;
@@ -114,93 +118,68 @@ inline std::uint64_t insert_point(std::uint64_t w, int point) noexcept {
     return (w & below) | (std::uint64_t{'.'} * at) | ((w << 8) & ~(below | (at * 0xFF)));
 }
 
-// write_positional for everything but a point among the first eight digits.
-char* write_positional_wide(char* p, std::uint64_t significand, int exponent, int n) noexcept {
-    const DigitWords d = digit_words(significand, n);
-    const int point = n + exponent;  // digits before the decimal point
-    if (exponent >= 0) {
-        store_words(p, d);
-        p += n;
-        put_zeros(p, exponent);
-        return p + exponent;
-    }
-    if (point > 0) {
-        char digits[24 + 16] = {};
-        store_words(digits, d);
-        std::memcpy(p, digits, 24);
-        std::memcpy(p + point + 1, digits + point, 16);
-        p[point] = '.';
-        return p + n + 1;
-    }
-    p[0] = '0';
-    p[1] = '.';
-    p += 2;
-    put_zeros(p, -point);
-    p += -point;
-    store_words(p, d);
-    return p + n;
-}
-
-// Writes significand × 10^exponent (significand > 0, no trailing zero when the
-// exponent is negative) in positional notation at p and returns the end: zeros are
-// padded before the point for large values and after "0." for small ones.
-inline char* write_positional(char* p, std::uint64_t significand, int exponent) noexcept {
-    const int n = decimal_length(significand);
-    const int point = n + exponent;
-    if (exponent < 0 && point > 0 && point < 8) {
-        // The common case: a point among the first eight digits.
-        if (n <= 8) {
-            const std::uint64_t w = leading_digits(significand, n);
-            store_word(p, insert_point(w, point));
-            store_word(p + 8, w >> 56);
-        } else {
-            const DigitWords d = digit_words(significand, n);
-            store_word(p, insert_point(d.word[0], point));
-            store_word(p + 8, (d.word[0] >> 56) | (d.word[1] << 8));
-            store_word(p + 16, (d.word[1] >> 56) | (d.word[2] << 8));
-        }
-        return p + n + 1;
-    }
-    return write_positional_wide(p, significand, exponent, n);
-}
-
-// The shortest decimal digits of a finite, non-zero value:
-// |value| = significand × 10^exponent, without trailing zeros in the significand.
-struct ShortestDecimal {
-    std::uint64_t significand;
-    int exponent;
+// The 17 digits of a significand 10^16 <= v < 10^17 as 24 bytes of text: digits 1
+// to 8, 9 to 16, then 17 followed by seven '0's; and how many of them count, up to
+// the last that is not zero.
+struct SeventeenDigits {
+    std::uint64_t word[3];
+    int significant;
 };
 
-inline ShortestDecimal shortest_decimal(double v) noexcept {
-#ifdef QUORVEL_HAVE_DRAGONBOX
-    const auto decimal = jkj::dragonbox::to_decimal(v);
-    return {decimal.significand, decimal.exponent};
-#else
-    // Shortest round-trip in scientific form, "-d.dddde-XX", taken apart.
-    char sci[32];
-    const char* end = std::to_chars(sci, sci + sizeof sci, v, std::chars_format::scientific).ptr;
-    const char* s = sci;
-    if (*s == '-') ++s;
-    std::uint64_t significand = 0;
-    int count = 0;
-    int last_nonzero = 0;  // digits up to and including the last nonzero one
-    std::uint64_t trimmed = 0;
-    for (; s != end && *s != 'e'; ++s) {
-        if (*s == '.') continue;
-        significand = significand * 10 + static_cast<std::uint64_t>(*s - '0');
-        ++count;
-        if (*s != '0') {
-            last_nonzero = count;
-            trimmed = significand;
+inline SeventeenDigits seventeen_digit_words(std::uint64_t v) noexcept {
+    const std::uint64_t high = v / 1000000000u;  // digits 1 to 8
+    const std::uint64_t rest = v - high * 1000000000u;
+    const std::uint64_t middle = rest / 10;  // digits 9 to 16
+    const std::uint64_t last = rest - middle * 10;
+    const std::uint64_t v0 = eight_digit_values(high);
+    const std::uint64_t v1 = eight_digit_values(middle);
+    // The last nonzero digit: the highest nonzero byte of the last word that has one
+    // (the first holds the leading digit, never zero).
+    const int in_high = 1 + (63 - std::countl_zero(v0)) / 8;
+    const int in_middle = 9 + (63 - std::countl_zero(v1 | 1)) / 8;
+    const int significant = last != 0 ? 17 : (v1 != 0 ? in_middle : in_high);
+    return {{v0 + ASCII_ZEROS, v1 + ASCII_ZEROS, last + ASCII_ZEROS}, significant};
+}
+
+// Writes the shortest decimal d (17-digit significand) in positional notation at p
+// and returns the end.  Zeros are padded before the point for large values and after
+// "0." for small ones; the point and the digits after it appear only when a digit
+// after it is not zero.
+inline char* write_positional(char* p, DecimalDigits d) noexcept {
+    const SeventeenDigits digits = seventeen_digit_words(d.significand);
+    const std::uint64_t* w = digits.word;
+    const int point = 17 + d.exponent;  // digits before the decimal point
+    if (static_cast<unsigned>(point - 1) < 16) {
+        // The point among the digits (or right after them, then cut off): every word
+        // from the point's on moves up one byte, the last byte falling out.
+        if (point < 8) {
+            store_word(p, insert_point(w[0], point));
+            store_word(p + 8, (w[0] >> 56) | (w[1] << 8));
+            store_word(p + 16, (w[1] >> 56) | (w[2] << 8));
+        } else if (point < 16) {
+            store_word(p, w[0]);
+            store_word(p + 8, insert_point(w[1], point - 8));
+            store_word(p + 16, (w[1] >> 56) | (w[2] << 8));
+        } else {
+            store_word(p, w[0]);
+            store_word(p + 8, w[1]);
+            store_word(p + 16, insert_point(w[2], 0));
         }
+        return p + (digits.significant > point ? digits.significant + 1 : point);
     }
-    int exponent_sign = 1;
-    int exponent = 0;
-    if (s != end) ++s;  // 'e'
-    if (s != end && (*s == '-' || *s == '+')) exponent_sign = *s++ == '-' ? -1 : 1;
-    for (; s != end; ++s) exponent = exponent * 10 + (*s - '0');
-    return {trimmed, exponent_sign * exponent - (last_nonzero - 1)};
-#endif
+    if (point <= 0) {
+        // "0.", -point zeros, then the digits.
+        const int zeros = -point;
+        std::memcpy(p, "0.", 2);
+        put_zeros(p + 2, zeros);
+        store_words(p + 2 + zeros, {{w[0], w[1], w[2]}});
+        return p + 2 + zeros + digits.significant;
+    }
+    // At least 17 digits before the point: all of them, then zeros.  The third word
+    // already holds zeros up to 24 bytes.
+    store_words(p, {{w[0], w[1], w[2]}});
+    if (point > 24) put_zeros(p + 24, point - 24);
+    return p + point;
 }
 
 // A shortcut for magnitudes below 10^8 with at most seven decimals, the usual
@@ -268,8 +247,7 @@ inline char* write_ordinate(char* p, double v) noexcept {
     if (const std::uint64_t m = seven_decimals(magnitude); m != 0) {
         return write_seven_decimals(p, m);
     }
-    const ShortestDecimal d = shortest_decimal(v);
-    return write_positional(p, d.significand, d.exponent);
+    return write_positional(p, seventeen_digits(magnitude));
 }
 
 // Room for one position: ", " and up to four ordinates with their spaces.

@@ -1,0 +1,26 @@
+#include "wkb_to_wkt/shortest_digits.hpp"
+
+namespace quorvel::shortest_detail {
+
+DecimalDigits schubfach_regular(std::uint64_t c, int q) noexcept {
+    return schubfach<false>(c, q);
+}
+
+DecimalDigits seventeen_digits_rare(std::uint64_t bits) noexcept {
+    const std::uint64_t fraction = bits & FRACTION_MASK;
+    const int biased = static_cast<int>((bits >> FRACTION_BITS) & 0x7FF);
+    if (biased > 1) {
+        // A power of two: its lower neighbour is half as far away as the upper one.
+        return to_seventeen(schubfach<true>(HIDDEN_BIT, biased - EXPONENT_BIAS));
+    }
+    // A subnormal, or the smallest normal, whose neighbours are equally far away.  A
+    // subnormal's significand may have any number of digits.
+    DecimalDigits d = schubfach<false>(biased == 1 ? HIDDEN_BIT : fraction, 1 - EXPONENT_BIAS);
+    while (d.significand < TEN_16) {
+        d.significand *= 10;
+        d.exponent -= 1;
+    }
+    return d;
+}
+
+}  // namespace quorvel::shortest_detail
