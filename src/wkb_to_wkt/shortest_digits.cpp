@@ -2,8 +2,21 @@
 
 namespace quorvel::shortest_detail {
 
+namespace {
+
+// d with its significand multiplied by ten until it reaches at_least.
+DecimalDigits widened(DecimalDigits d, std::uint64_t at_least) noexcept {
+    while (d.significand < at_least) {
+        d.significand *= 10;
+        d.exponent -= 1;
+    }
+    return d;
+}
+
+}  // namespace
+
 DecimalDigits schubfach_regular(std::uint64_t c, int q) noexcept {
-    return schubfach<false>(c, q);
+    return widened(schubfach<false>(c, q), TEN_15);
 }
 
 DecimalDigits seventeen_digits_rare(std::uint64_t bits) noexcept {
@@ -11,16 +24,12 @@ DecimalDigits seventeen_digits_rare(std::uint64_t bits) noexcept {
     const int biased = static_cast<int>((bits >> FRACTION_BITS) & 0x7FF);
     if (biased > 1) {
         // A power of two: its lower neighbour is half as far away as the upper one.
-        return to_seventeen(schubfach<true>(HIDDEN_BIT, biased - EXPONENT_BIAS));
+        return widened(schubfach<true>(HIDDEN_BIT, biased - EXPONENT_BIAS), TEN_16);
     }
     // A subnormal, or the smallest normal, whose neighbours are equally far away.  A
     // subnormal's significand may have any number of digits.
-    DecimalDigits d = schubfach<false>(biased == 1 ? HIDDEN_BIT : fraction, 1 - EXPONENT_BIAS);
-    while (d.significand < TEN_16) {
-        d.significand *= 10;
-        d.exponent -= 1;
-    }
-    return d;
+    return widened(schubfach<false>(biased == 1 ? HIDDEN_BIT : fraction, 1 - EXPONENT_BIAS),
+                   TEN_16);
 }
 
 }  // namespace quorvel::shortest_detail

@@ -15,12 +15,16 @@
 //   - otherwise every shortest decimal has the length of s = floor(v × 10^-k), and
 //     the candidates are s and s + 1, of which the one inside R wins, or the one
 //     nearer v when both are (ties to even).
-// v × 10^-k and the two ends of R are computed as 4 × (value) × 10^-k from a
-// 128-bit power of ten rounded up, with one 64 × 128-bit product each, rounded to
-// odd: the lowest bit is set when any discarded bit was, which keeps every
-// comparison with an even integer exact (the paper proves the 128-bit power is
-// precise enough for every double).  The three products share their power of ten,
-// and every decision is made with comparisons and conditional moves, not branches.
+//
+// schubfach() follows the paper: v × 10^-k and the two ends of R come from three
+// 64 × 128-bit products with the power of ten rounded up, each rounded to odd (the
+// lowest bit set when any discarded bit was), which keeps every comparison with an
+// even integer exact.  shortest_regular() is the path taken for almost every
+// double: one product gives v × 10^-k to 58 fraction bits, the power of ten itself
+// gives the interval's half width, and the decisions are plain comparisons made
+// with arithmetic instead of branches; a comparison within the error of the
+// approximation (every tie, and every interval end that falls on a candidate) is
+// handed to schubfach(), so both give the same digits for every double.
 //
 // The powers of ten come from src/lib/powers_of_ten.hpp, made by
 // tools/gen_powers_of_ten.py.
@@ -42,7 +46,9 @@ struct DecimalDigits {
 
 namespace shortest_detail {
 
-inline constexpr std::uint64_t TEN_16 = 10000000000000000u;
+inline constexpr std::uint64_t TEN_15 = 1000000000000000u;
+inline constexpr std::uint64_t TEN_16 = 10 * TEN_15;
+inline constexpr std::uint64_t TEN_17 = 10 * TEN_16;
 inline constexpr int FRACTION_BITS = 52;
 inline constexpr std::uint64_t HIDDEN_BIT = std::uint64_t{1} << FRACTION_BITS;
 inline constexpr std::uint64_t FRACTION_MASK = HIDDEN_BIT - 1;
@@ -71,9 +77,9 @@ inline std::uint64_t round_to_odd(ScaledPower g, std::uint64_t x) noexcept {
     return (high.high + (middle < carry_in ? 1u : 0u)) | (middle != 0 ? 1u : 0u);
 }
 
-// The shortest decimal of c × 2^q, exactly as Schubfach finds it: the multiple of ten
-// in the interval comes back divided by ten, so the significand ends in a zero only
-// when the shortest decimal has fewer digits still; it has 15 to 17 digits for
+// The shortest decimal of c × 2^q, exactly as the paper finds it: the multiple of
+// ten in the interval comes back divided by ten, so the significand ends in a zero
+// only when the shortest decimal has fewer digits still; it has 15 to 17 digits for
 // normal doubles.  Irregular: c = 2^52 above the smallest normal, whose lower
 // neighbour is half as far away as the upper one.
 template <bool Irregular>
@@ -103,25 +109,34 @@ inline DecimalDigits schubfach(std::uint64_t c, int q) noexcept {
     return {nearer_t < 0 || (nearer_t == 0 && (s & 1) == 0) ? s : t, k};
 }
 
-// The shortest decimal of a normal c × 2^q other than a power of two, as schubfach
-// gives it, for the rare values that the fast path leaves undecided.
+// schubfach<false> out of line, for the rare values that the fast path leaves
+// undecided; the significand widened to at least 16 digits.
 DecimalDigits schubfach_regular(std::uint64_t c, int q) noexcept;
 
-// The same decimal with one product instead of three.  Let Y = 4 × v × 10^-k and
-// D = 4 × (half the gap to a neighbour) × 10^-k, both known to within one unit of
-// 2^-58 from the one product and from the power of ten itself; D is between 2 and 20.
-// The interval is [Y - D, Y + D], and in these units the candidates are the
-// multiples of 40 (ten times the last digit's unit) and of 4.  At most one multiple
-// of 40 fits, the one below Y when (Y mod 40) <= D, the one above when
-// 40 - (Y mod 40) <= D, and it wins; otherwise the nearer multiple of 4 wins, and it
-// is always inside, since its distance is at most 2 <= D.  A comparison that the
-// error could turn is left to schubfach_regular: every tie and every interval end
-// that falls on a candidate lands there, where the exact rules for them apply.
-inline DecimalDigits shortest_regular(std::uint64_t c, int q) noexcept {
+// The shortest decimal as shortest_regular finds it: 16 or 17 digits (10^17 at
+// most), the multiple of ten in the interval keeping its last zero (ten is set).
+struct Candidate {
+    std::uint64_t significand;
+    int exponent;
+    bool ten;
+};
+
+// The decimal of schubfach<false> for a normal c × 2^q, from one product.  Let
+// Y = 4 × v × 10^-k and D = 4 × (half the gap to a neighbour) × 10^-k, both known to
+// within one unit of 2^-58, the first from the product, the second from the power of
+// ten itself; D is between 2 and 20.  The interval is [Y - D, Y + D], and in these
+// units the candidates are the multiples of 40 (ten times the last digit's unit)
+// and of 4.  At most one multiple of 40 fits, the nearer one, when its distance u is
+// at most D, and then it wins; otherwise the nearer multiple of 4 wins, and it is
+// always inside, its distance being at most 2 <= D.  A comparison that the error
+// could turn goes to schubfach_regular, where the exact rules for ties and interval
+// ends apply.
+inline Candidate shortest_regular(std::uint64_t c, int q) noexcept {
     constexpr int UNIT = 58;  // fraction bits of the fixed-point comparisons
     const int k = floor_log10_pow2(q);
     const int h = q + floor_log2_pow10(-k) + 1;  // 1 to 4
-    const ScaledPower g = power_rounded_up(-k);
+    // The power rounded down: Y and D come out low by less than a unit each.
+    const PowerOfTen128& g = POWERS_OF_TEN_128[-k - MIN_POWER_OF_TEN];
     const std::uint64_t x = c << (h + 2);
     const UInt128 high = multiply_wide(g.high, x);
     const std::uint64_t carry_in = multiply_high(g.low, x);
@@ -134,30 +149,22 @@ inline DecimalDigits shortest_regular(std::uint64_t c, int q) noexcept {
     const std::uint64_t mod4 = ((top & 3) << UNIT) | fraction;
     const std::uint64_t d = g.high >> (5 - h);
     constexpr std::uint64_t FORTY = std::uint64_t{40} << UNIT;
+    constexpr std::uint64_t TWENTY = std::uint64_t{20} << UNIT;
     constexpr std::uint64_t TWO = std::uint64_t{2} << UNIT;
+    const std::uint64_t upper = mod40 > TWENTY ? 1 : 0;  // the nearer multiple of 40 is above
+    const std::uint64_t u = upper != 0 ? FORTY - mod40 : mod40;
     // a - b within [-2, 2] units
     const auto close = [](std::uint64_t a, std::uint64_t b) { return a - b + 2 <= 4; };
-    if (close(mod40, d) | close(FORTY - mod40, d) | close(mod4, TWO)) [[unlikely]] {
-        return schubfach_regular(c, q);
+    if (close(u, d) | close(mod4, TWO)) [[unlikely]] {
+        const DecimalDigits exact = schubfach_regular(c, q);
+        return {exact.significand, exact.exponent, false};
     }
-    const std::uint64_t lower = mod40 <= d ? 1 : 0;
-    const std::uint64_t upper = FORTY - mod40 <= d ? 1 : 0;
-    const std::uint64_t ten = lower | upper;
-    const std::uint64_t ten_mask = 0 - ten;
+    const std::uint64_t ten_mask = u <= d ? ~std::uint64_t{0} : 0;
     const std::uint64_t nearest = (top >> 2) + (mod4 > TWO ? 1 : 0);
     // Selected with arithmetic: the outcomes are as good as random, and a branch on
     // them would be mispredicted half the time.
-    const std::uint64_t significand = ((s10 + upper) & ten_mask) | (nearest & ~ten_mask);
-    return {significand, k + static_cast<int>(ten)};
-}
-
-// Scales the 15 to 17 digits of d.significand to 17.
-inline DecimalDigits to_seventeen(DecimalDigits d) noexcept {
-    const bool below_16 = d.significand < TEN_16;
-    const bool below_15 = d.significand < TEN_16 / 10;
-    d.significand *= below_15 ? 100 : (below_16 ? 10 : 1);
-    d.exponent -= (below_16 ? 1 : 0) + (below_15 ? 1 : 0);
-    return d;
+    const std::uint64_t significand = (((s10 + upper) * 10) & ten_mask) | (nearest & ~ten_mask);
+    return {significand, k, ten_mask != 0};
 }
 
 // The shortest decimal of a subnormal, or of a power of two above them, as 17 digits.
@@ -176,7 +183,11 @@ inline DecimalDigits seventeen_digits(double v) noexcept {
     if (fraction == 0 || biased == 0) [[unlikely]] {
         return seventeen_digits_rare(bits);
     }
-    return to_seventeen(shortest_regular(fraction | HIDDEN_BIT, biased - EXPONENT_BIAS));
+    const Candidate d = shortest_regular(fraction | HIDDEN_BIT, biased - EXPONENT_BIAS);
+    if (d.significand >= TEN_17) [[unlikely]]
+        return {TEN_16, d.exponent + 1};
+    const bool short_by_one = d.significand < TEN_16;
+    return {short_by_one ? d.significand * 10 : d.significand, d.exponent - (short_by_one ? 1 : 0)};
 }
 
 // The shortest decimal of a finite, non-zero v (its sign ignored), without trailing
@@ -190,9 +201,10 @@ inline DecimalDigits shortest_decimal(double v) noexcept {
     if (fraction == 0 || biased == 0) [[unlikely]] {
         d = seventeen_digits_rare(bits);
     } else {
-        d = shortest_regular(fraction | HIDDEN_BIT, biased - EXPONENT_BIAS);
+        const Candidate c = shortest_regular(fraction | HIDDEN_BIT, biased - EXPONENT_BIAS);
+        // The known zero of a multiple of ten dropped at once; more zeros are rare.
+        d = {c.ten ? c.significand / 10 : c.significand, c.exponent + (c.ten ? 1 : 0)};
     }
-    // Only a multiple of ten in the interval gives zeros here, and mostly none.
     while (d.significand % 10 == 0) [[unlikely]] {
             d.significand /= 10;
             d.exponent += 1;
