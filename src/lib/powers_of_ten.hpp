@@ -710,4 +710,21 @@ inline constexpr PowerOfTen128 POWERS_OF_TEN_128[] = {
 static_assert(sizeof POWERS_OF_TEN_128 / sizeof POWERS_OF_TEN_128[0] ==
               MAX_POWER_OF_TEN - MIN_POWER_OF_TEN + 1);
 
+// The logarithms that index the table (an arithmetic right shift rounds towards
+// minus infinity, as floor does).
+// floor(log2(10^k)), exact for -342 <= k <= 340.
+constexpr int floor_log2_pow10(int k) noexcept {
+    return (k * 3483293) >> 20;
+}
+
+// floor(log10(2^q)), exact for -1076 <= q <= 971.
+constexpr int floor_log10_pow2(int q) noexcept {
+    return (q * 315652) >> 20;
+}
+
+// floor(log10(3/4 * 2^q)), exact for -1076 <= q <= 971.
+constexpr int floor_log10_three_quarters_pow2(int q) noexcept {
+    return (q * 315653 - 131005) >> 20;
+}
+
 }  // namespace quorvel

@@ -9,11 +9,15 @@
 #include <limits>
 
 #include "lib/geometry.hpp"
-#include "wkb_to_wkt/reader.hpp"
+#include "lib/portable.hpp"
 
-#ifdef QUORVEL_HAVE_DRAGONBOX
-#include <dragonbox/dragonbox.h>
+// Sixteen digits at once with SSE2, which every x86-64 processor has.
+#if defined(__SSE2__) || defined(_M_X64) || defined(_M_AMD64)
+#include <emmintrin.h>
+#define QUORVEL_SSE2_DIGITS 1
 #endif
+#include "wkb_to_wkt/reader.hpp"
+#include "wkb_to_wkt/shortest_digits.hpp"
 
 namespace quorvel {
 
@@ -26,21 +30,28 @@ namespace {
 // whole-word stores: up to 24 bytes past the start of a digit string may be written.
 
 inline void store_word(char* p, std::uint64_t w) noexcept {
-    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+    if constexpr (std::endian::native == std::endian::big) w = byteswap64(w);
     std::memcpy(p, &w, 8);
 }
 
-// The eight digits of v < 10^8, leading zeros included: split into halves of four,
-// quarters of two and single digits, each step one multiply and shift per lane.
-inline std::uint64_t eight_digits(std::uint32_t v) noexcept {
-    const std::uint64_t high = v / 10000;
-    const std::uint64_t low = v % 10000;
-    std::uint64_t x = high | (low << 32);
+// The eight digit values of v < 10^8, leading zeros included, one per byte: split
+// into halves of four, quarters of two and single digits, each step one multiply
+// and shift per lane.
+inline std::uint64_t eight_digit_values(std::uint32_t v) noexcept {
+    const std::uint32_t high = v / 10000;
+    const std::uint32_t low = v - high * 10000;
+    std::uint64_t x = high | (std::uint64_t{low} << 32);
     const std::uint64_t hundreds = ((x * 10486) >> 20) & 0x0000007F0000007Fu;  // x / 100
     x = hundreds | ((x - hundreds * 100) << 16);
     const std::uint64_t tens = ((x * 103) >> 10) & 0x000F000F000F000Fu;  // x / 10
-    x = tens | ((x - tens * 10) << 8);
-    return x + 0x3030303030303030u;
+    return tens | ((x - tens * 10) << 8);
+}
+
+constexpr std::uint64_t ASCII_ZEROS = 0x3030303030303030u;
+
+// The eight digits of v < 10^8 as text.
+inline std::uint64_t eight_digits(std::uint32_t v) noexcept {
+    return eight_digit_values(v) + ASCII_ZEROS;
 }
 
 constexpr auto POWERS_OF_TEN = [] {
@@ -106,7 +117,7 @@ inline void put_zeros(char* p, int count) noexcept {
     }
 }
 
-// The word of text that has the point inserted before byte `point` (1..7) of w:
+// The word of text that has the point inserted before byte `point` (0..7) of w:
 // the bytes from there on move one place up and the last falls out.
 inline std::uint64_t insert_point(std::uint64_t w, int point) noexcept {
     const std::uint64_t below = (std::uint64_t{1} << (8 * point)) - 1;
@@ -114,96 +125,148 @@ inline std::uint64_t insert_point(std::uint64_t w, int point) noexcept {
     return (w & below) | (std::uint64_t{'.'} * at) | ((w << 8) & ~(below | (at * 0xFF)));
 }
 
-// write_positional for everything but a point among the first eight digits.
-char* write_positional_wide(char* p, std::uint64_t significand, int exponent, int n) noexcept {
-    const DigitWords d = digit_words(significand, n);
-    const int point = n + exponent;  // digits before the decimal point
-    if (exponent >= 0) {
-        store_words(p, d);
-        p += n;
-        put_zeros(p, exponent);
-        return p + exponent;
-    }
-    if (point > 0) {
-        char digits[24 + 16] = {};
-        store_words(digits, d);
-        std::memcpy(p, digits, 24);
-        std::memcpy(p + point + 1, digits + point, 16);
-        p[point] = '.';
-        return p + n + 1;
-    }
-    p[0] = '0';
-    p[1] = '.';
-    p += 2;
-    put_zeros(p, -point);
-    p += -point;
-    store_words(p, d);
-    return p + n;
+#ifdef QUORVEL_SSE2_DIGITS
+// The sixteen digit values of high × 10^8 + low (both below 10^8), one per byte, the
+// first in the lowest byte: both halves split at once into fours, pairs and single
+// digits, each step one multiplication of every lane by a reciprocal and one to
+// find the remainders (exact for these ranges: x / 10^4 = (x × 109951163) >> 40
+// below 10^8, x / 100 = (x × 5243) >> 19 below 10^4, x / 10 = (x × 6554) >> 16
+// below 100).  The multiplications run on the vector units, beside the scalar work.
+inline __m128i sixteen_digit_values(std::uint32_t high, std::uint32_t low) noexcept {
+    const __m128i v =
+        _mm_set_epi64x(static_cast<std::int64_t>(low), static_cast<std::int64_t>(high));
+    const __m128i q4 = _mm_srli_epi64(_mm_mul_epu32(v, _mm_set1_epi32(109951163)), 40);
+    const __m128i r4 = _mm_sub_epi32(v, _mm_mul_epu32(q4, _mm_set1_epi32(10000)));
+    const __m128i fours = _mm_or_si128(q4, _mm_slli_epi64(r4, 32));
+    const __m128i q2 = _mm_srli_epi16(_mm_mulhi_epu16(fours, _mm_set1_epi16(5243)), 3);
+    const __m128i r2 = _mm_sub_epi16(fours, _mm_mullo_epi16(q2, _mm_set1_epi16(100)));
+    const __m128i pairs = _mm_or_si128(q2, _mm_slli_epi32(r2, 16));
+    const __m128i q1 = _mm_mulhi_epu16(pairs, _mm_set1_epi16(6554));
+    const __m128i r1 = _mm_sub_epi16(pairs, _mm_mullo_epi16(q1, _mm_set1_epi16(10)));
+    return _mm_or_si128(q1, _mm_slli_epi16(r1, 8));
 }
+#endif
 
-// Writes significand × 10^exponent (significand > 0, no trailing zero when the
-// exponent is negative) in positional notation at p and returns the end: zeros are
-// padded before the point for large values and after "0." for small ones.
-inline char* write_positional(char* p, std::uint64_t significand, int exponent) noexcept {
-    const int n = decimal_length(significand);
-    const int point = n + exponent;
-    if (exponent < 0 && point > 0 && point < 8) {
-        // The common case: a point among the first eight digits.
-        if (n <= 8) {
-            const std::uint64_t w = leading_digits(significand, n);
-            store_word(p, insert_point(w, point));
-            store_word(p + 8, w >> 56);
-        } else {
-            const DigitWords d = digit_words(significand, n);
-            store_word(p, insert_point(d.word[0], point));
-            store_word(p + 8, (d.word[0] >> 56) | (d.word[1] << 8));
-            store_word(p + 16, (d.word[1] >> 56) | (d.word[2] << 8));
-        }
-        return p + n + 1;
+// The 17 digits of a significand 10^16 <= v < 10^17 as text: the first sixteen, then
+// a word of digit 17 followed by seven '0's; and how many digits count, up to the
+// last that is not zero.
+class SeventeenDigits {
+public:
+    explicit SeventeenDigits(std::uint64_t v) noexcept {
+        const auto high = static_cast<std::uint32_t>(v / 1000000000u);  // digits 1 to 8
+        const auto rest = static_cast<std::uint32_t>(v - std::uint64_t{high} * 1000000000u);
+        const std::uint32_t middle = rest / 10;  // digits 9 to 16
+        const std::uint32_t last = rest - middle * 10;
+        last_word_ = last + ASCII_ZEROS;
+#ifdef QUORVEL_SSE2_DIGITS
+        const __m128i values = sixteen_digit_values(high, middle);
+        text_ = _mm_add_epi8(values, _mm_set1_epi8('0'));
+        // The last nonzero digit of the sixteen: the highest clear bit of the zero
+        // mask (the first digit is never zero).
+        const auto nonzero = static_cast<unsigned>(
+            ~_mm_movemask_epi8(_mm_cmpeq_epi8(values, _mm_setzero_si128())) & 0xFFFF);
+        const int in_sixteen = 32 - std::countl_zero(nonzero);
+#else
+        const std::uint64_t v0 = eight_digit_values(high);
+        const std::uint64_t v1 = eight_digit_values(middle);
+        // The last nonzero digit: the highest nonzero byte of the last word that has
+        // one (the first holds the leading digit, never zero).
+        const int in_high = 1 + (63 - std::countl_zero(v0 | 1)) / 8;
+        const int in_middle = 9 + (63 - std::countl_zero(v1 | 1)) / 8;
+        const int in_sixteen = v1 != 0 ? in_middle : in_high;
+        words_[0] = v0 + ASCII_ZEROS;
+        words_[1] = v1 + ASCII_ZEROS;
+#endif
+        significant_ = last != 0 ? 17 : in_sixteen;
     }
-    return write_positional_wide(p, significand, exponent, n);
-}
 
-// The shortest decimal digits of a finite, non-zero value:
-// |value| = significand × 10^exponent, without trailing zeros in the significand.
-struct ShortestDecimal {
-    std::uint64_t significand;
-    int exponent;
+    int significant() const noexcept {
+        return significant_;
+    }
+    // Digits 1 to 8 and 9 to 16.
+    std::uint64_t first_word() const noexcept {
+#ifdef QUORVEL_SSE2_DIGITS
+        return static_cast<std::uint64_t>(_mm_cvtsi128_si64(text_));
+#else
+        return words_[0];
+#endif
+    }
+    std::uint64_t second_word() const noexcept {
+#ifdef QUORVEL_SSE2_DIGITS
+        return static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(text_, text_)));
+#else
+        return words_[1];
+#endif
+    }
+    // Digit 17 and seven '0's.
+    std::uint64_t last_word() const noexcept {
+        return last_word_;
+    }
+    // Writes the first sixteen digits at p.
+    void store_sixteen(char* p) const noexcept {
+#ifdef QUORVEL_SSE2_DIGITS
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), text_);
+#else
+        store_word(p, words_[0]);
+        store_word(p + 8, words_[1]);
+#endif
+    }
+
+private:
+#ifdef QUORVEL_SSE2_DIGITS
+    __m128i text_;
+#else
+    std::uint64_t words_[2];
+#endif
+    std::uint64_t last_word_;
+    int significant_;
 };
 
-inline ShortestDecimal shortest_decimal(double v) noexcept {
-#ifdef QUORVEL_HAVE_DRAGONBOX
-    const auto decimal = jkj::dragonbox::to_decimal(v);
-    return {decimal.significand, decimal.exponent};
-#else
-    // Shortest round-trip in scientific form, "-d.dddde-XX", taken apart.
-    char sci[32];
-    const char* end = std::to_chars(sci, sci + sizeof sci, v, std::chars_format::scientific).ptr;
-    const char* s = sci;
-    if (*s == '-') ++s;
-    std::uint64_t significand = 0;
-    int count = 0;
-    int last_nonzero = 0;  // digits up to and including the last nonzero one
-    std::uint64_t trimmed = 0;
-    for (; s != end && *s != 'e'; ++s) {
-        if (*s == '.') continue;
-        significand = significand * 10 + static_cast<std::uint64_t>(*s - '0');
-        ++count;
-        if (*s != '0') {
-            last_nonzero = count;
-            trimmed = significand;
+// Writes the shortest decimal d (17-digit significand) in positional notation at p
+// and returns the end.  Zeros are padded before the point for large values and after
+// "0." for small ones; the point and the digits after it appear only when a digit
+// after it is not zero.
+inline char* write_positional(char* p, DecimalDigits d) noexcept {
+    const SeventeenDigits digits(d.significand);
+    const int point = 17 + d.exponent;  // digits before the decimal point
+    if (static_cast<unsigned>(point - 1) < 16) {
+        // The point among the digits (or right after them, then cut off): the digits
+        // from the point on move up one byte.
+        if (point < 8) {
+            // All sixteen one byte up, then the first word with the point over them.
+            digits.store_sixteen(p + 1);
+            store_word(p, insert_point(digits.first_word(), point));
+            store_word(p + 17, digits.last_word());
+        } else if (point < 16) {
+            const std::uint64_t second = digits.second_word();
+            digits.store_sixteen(p);
+            store_word(p + 8, insert_point(second, point - 8));
+            store_word(p + 16, (second >> 56) | (digits.last_word() << 8));
+        } else {
+            digits.store_sixteen(p);
+            store_word(p + 16, insert_point(digits.last_word(), 0));
         }
+        return p + (digits.significant() > point ? digits.significant() + 1 : point);
     }
-    int exponent_sign = 1;
-    int exponent = 0;
-    if (s != end) ++s;  // 'e'
-    if (s != end && (*s == '-' || *s == '+')) exponent_sign = *s++ == '-' ? -1 : 1;
-    for (; s != end; ++s) exponent = exponent * 10 + (*s - '0');
-    return {trimmed, exponent_sign * exponent - (last_nonzero - 1)};
-#endif
+    if (point <= 0) {
+        // "0.", -point zeros, then the digits.
+        const int zeros = -point;
+        std::memcpy(p, "0.", 2);
+        put_zeros(p + 2, zeros);
+        p += 2 + zeros;
+        digits.store_sixteen(p);
+        store_word(p + 16, digits.last_word());
+        return p + digits.significant();
+    }
+    // At least 17 digits before the point: all of them, then zeros.  The last word
+    // already holds zeros up to 24 bytes.
+    digits.store_sixteen(p);
+    store_word(p + 16, digits.last_word());
+    if (point > 24) put_zeros(p + 24, point - 24);
+    return p + point;
 }
 
-// A shortcut for magnitudes below 10^8 with at most seven decimals, the usual
+// A shortcut for magnitudes below 10^8 (the caller checks) with at most seven decimals, the usual
 // precision of geographic coordinates.  m = round(magnitude × 10^7) is checked by
 // the correctly rounded division m / 10^7 (both exact doubles): when it gives the
 // magnitude back, m × 10^-7 lies in the magnitude's rounding interval.  That
@@ -214,26 +277,25 @@ inline ShortestDecimal shortest_decimal(double v) noexcept {
 // shortcut does not apply.
 inline std::uint64_t seven_decimals(double magnitude) noexcept {
     if constexpr (FLT_EVAL_METHOD != 0) return 0;
-    if (!(magnitude < 1e8)) return 0;
-    const auto m = static_cast<std::uint64_t>(magnitude * 1e7 + 0.5);
-    return static_cast<double>(m) / 1e7 == magnitude ? m : 0;
+    const auto m = static_cast<std::int64_t>(magnitude * 1e7 + 0.5);
+    return static_cast<double>(m) / 1e7 == magnitude ? static_cast<std::uint64_t>(m) : 0;
 }
 
-// Writes m × 10^-7 (m not a multiple of 10^7, below 10^15) at p: the integer
-// digits, the point and the seven decimals without their trailing zeros.
+// Writes m × 10^-7 (m below 10^15) at p: the integer digits, then the point and the
+// seven decimals without their trailing zeros, when they are not all zero.
 inline char* write_seven_decimals(char* p, std::uint64_t m) noexcept {
     const std::uint64_t integer = m / 10000000u;
     const int n = decimal_length(integer);
-    store_word(p, leading_digits(integer, n));
+    store_words(p, digit_words(integer, n));
     p += n;
     // Eight digits of the fraction have a leading zero: drop it.
     const std::uint64_t decimals = eight_digits(static_cast<std::uint32_t>(m % 10000000u)) >> 8;
     // Digit values, zero in the top byte: the zero bytes above the last nonzero digit
     // are that byte and the trailing zeros.
-    const int zeros = std::countl_zero(decimals - 0x0030303030303030u) / 8;
+    const int count = 8 - std::countl_zero(decimals - 0x0030303030303030u) / 8;
     p[0] = '.';
     store_word(p + 1, decimals);
-    return p + 1 + (8 - zeros);
+    return p + count + (count != 0 ? 1 : 0);
 }
 
 // The longest text of one ordinate: "-0." and 341 digits after the point for a
@@ -244,32 +306,33 @@ constexpr std::size_t ORDINATE_ROOM = MAX_ORDINATE_CHARS + SLACK;
 
 // Writes the text of v at p, which has room for ORDINATE_ROOM bytes, and returns the
 // end of the text.  Bytes past the end may be overwritten.
-inline char* write_ordinate(char* p, double v) noexcept {
+QUORVEL_ALWAYS_INLINE char* write_ordinate(char* p, double v) noexcept {
     if (v == 0.0) {
         *p = '0';  // both zeros
         return p + 1;
     }
     const double magnitude = std::fabs(v);
-    if (magnitude < 1e15) {
-        // Integral values below 10^15 print exactly as 64-bit integers.
-        const auto integral = static_cast<std::int64_t>(v);
-        if (static_cast<double>(integral) == v) {
-            if (integral < 0) *p++ = '-';
-            const auto u = static_cast<std::uint64_t>(integral < 0 ? -integral : integral);
-            const int n = decimal_length(u);
-            store_words(p, digit_words(u, n));
-            return p + n;
-        }
-    } else if (!(magnitude <= std::numeric_limits<double>::max())) {
+    if (!(magnitude <= std::numeric_limits<double>::max())) [[unlikely]] {
         std::memcpy(p, std::isnan(v) ? "NaN\0" : (v > 0 ? "inf\0" : "-inf"), 4);
         return p + (std::isnan(v) || v > 0 ? 3 : 4);
     }
-    if (v < 0) *p++ = '-';
-    if (const std::uint64_t m = seven_decimals(magnitude); m != 0) {
-        return write_seven_decimals(p, m);
+    *p = '-';
+    p += std::signbit(v) ? 1 : 0;
+    if (magnitude < 1e8) {
+        // Most coordinates, integers included, through the seven-decimal shortcut.
+        if (const std::uint64_t m = seven_decimals(magnitude); m != 0) {
+            return write_seven_decimals(p, m);
+        }
+    } else if (magnitude < 1e15) {
+        // Integral values below 10^15 print exactly as 64-bit integers.
+        const auto integral = static_cast<std::uint64_t>(static_cast<std::int64_t>(magnitude));
+        if (static_cast<double>(integral) == magnitude) {
+            const int n = decimal_length(integral);
+            store_words(p, digit_words(integral, n));
+            return p + n;
+        }
     }
-    const ShortestDecimal d = shortest_decimal(v);
-    return write_positional(p, d.significand, d.exponent);
+    return write_positional(p, seventeen_digits(magnitude));
 }
 
 // Room for one position: ", " and up to four ordinates with their spaces.
@@ -277,17 +340,15 @@ constexpr std::size_t POSITION_ROOM = 2 + 4 * (MAX_ORDINATE_CHARS + 1) + SLACK;
 
 // Writes ", " when separated, then the n ordinates joined by single spaces, at p.
 inline char* write_position(char* p, const double* ordinates, int n, bool separated) noexcept {
-    if (separated) {
-        p[0] = ',';
-        p[1] = ' ';
-        p += 2;
-    }
-    p = write_ordinate(p, ordinates[0]);
-    for (int i = 1; i < n; ++i) {
-        *p++ = ' ';
+    // One call of write_ordinate, so that it is inlined: the separator before each
+    // ordinate is ", " or nothing for the first, " " for the others.
+    std::memcpy(p, ", ", 2);
+    p += separated ? 2 : 0;
+    for (int i = 0;;) {
         p = write_ordinate(p, ordinates[i]);
+        if (++i == n) return p;
+        *p++ = ' ';
     }
-    return p;
 }
 
 std::size_t output_reserve(std::size_t input_length) noexcept {
