@@ -4,12 +4,16 @@ PostGIS makes a seeded table of random geometries: the seven kinds in XY, XYZ, X
 XYZM, with and without SRID, empty geometries and empty members, nested collections,
 extreme and non-integral coordinates.  quorvel reads every binary and hex form PostGIS
 writes of them, and PostGIS reads back every form quorvel writes.  The deliberate
-differences between the two are pinned at the end.
+differences between the two are pinned at the end, and the README's PostgreSQL guide
+runs here against the same server.
 """
+
+import doctest
 
 import pytest
 
 import quorvel
+from test_readme import readme_blocks
 
 pytestmark = pytest.mark.postgis
 
@@ -192,3 +196,15 @@ def test_iso_wkb_of_empty_members_is_an_empty_collection(pg):
     iso, ewkb = one(pg, "SELECT ST_AsBinary(m), ST_AsEWKB(m) FROM (SELECT 'MULTIPOINT(EMPTY)'::geometry AS m) s")
     assert (quorvel.wkb_to_wkt(iso), quorvel.wkb_to_wkt(ewkb)) == ("MULTIPOINT EMPTY", "MULTIPOINT (EMPTY)")
 
+
+def test_readme_guide(postgis_dsn):
+    import psycopg
+
+    blocks = readme_blocks("postgis")
+    assert blocks
+    with psycopg.connect(postgis_dsn, autocommit=True) as conn:
+        globs = {"quorvel": quorvel, "conn": conn}
+        test = doctest.DocTestParser().get_doctest("\n".join(blocks), globs, "README", None, 0)
+        runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
+        runner.run(test)
+    assert runner.failures == 0 and runner.tries > 0
