@@ -12,9 +12,9 @@ PIP := $(PY) -m pip --disable-pip-version-check -q
 # Warnings are errors in every build these targets make.
 BUILD_FLAGS := --no-build-isolation -Ccmake.define.QUORVEL_WERROR=ON
 # Debian packages: Dragonbox (shortest digits), fast_float (number parsing) and
-# Google Benchmark (the benchmarks' C++ floor).  The build works without them,
-# only slower.
-DEBIAN_PACKAGES ?= libdragonbox-dev libfast-float-dev libbenchmark-dev
+# Google Benchmark (the benchmarks' C++ floor); the build works without them, only
+# slower.  PostgreSQL 15 with PostGIS is the server of the tests marked postgis.
+DEBIAN_PACKAGES ?= libdragonbox-dev libfast-float-dev libbenchmark-dev postgresql-15-postgis-3
 
 .PHONY: demo test bench fuzz-replay fuzz test-asan install deps venv clean
 
