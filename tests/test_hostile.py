@@ -8,8 +8,8 @@ the byte position.
 
 import array
 import ctypes
+import os
 import random
-import resource
 import struct
 import unicodedata
 from contextlib import contextmanager
@@ -39,8 +39,16 @@ from wkb_helpers import (
     u32,
 )
 
+try:
+    import resource
+except ImportError:  # Windows
+    resource = None
+
 FULL = 0xFFFFFFFF
 MiB = 2**20
+# The address-space cap reads /proc and sets RLIMIT_AS: Linux only.
+linux_memory = pytest.mark.skipif(not os.path.exists("/proc/self/status"),
+                                  reason="needs /proc and RLIMIT_AS (Linux)")
 
 
 def vm_size():
@@ -138,6 +146,7 @@ READERS = {
 }
 
 
+@linux_memory
 @pytest.mark.parametrize("wkb, message", FULL_COUNTS)
 def test_full_count_fails_at_end_of_data_in_bounded_memory(wkb, message):
     before = peak_rss()
@@ -774,6 +783,7 @@ def test_empty_buffers(source):
     assert q.to_hex_wkb(source) == ""
 
 
+@linux_memory
 def test_huge_bytearray_of_zeros_fails_at_once():
     data = bytearray(64 * MiB)
     with pytest.raises(ValueError) as info:

@@ -14,7 +14,7 @@ constexpr const char* RANGE_MESSAGE =
     "srid is out of the allowed range: must fit in a 32-bit integer (-2147483648 to 2147483647)";
 
 std::optional<SridPolicy> srid_from_int(PyObject* value) {
-    const long n = PyLong_AsLong(value);
+    const long long n = PyLong_AsLongLong(value);
     if (n == -1 && PyErr_Occurred()) {
         PyErr_Clear();  // the interpreter's OverflowError never surfaces
         raise_message(PyExc_ValueError, RANGE_MESSAGE);

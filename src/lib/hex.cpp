@@ -3,9 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
+#include "lib/sse2.hpp"
 
 namespace quorvel {
 
@@ -32,7 +30,7 @@ std::uint8_t digit(char c) noexcept {
     return DECODE[static_cast<unsigned char>(c)];
 }
 
-#ifdef __SSE2__
+#ifdef QUORVEL_HAVE_SSE2
 // Decodes the sixteen digits at p into eight bytes at out; false, with nothing
 // written, when one of them is not a hex digit.
 inline bool decode_sixteen(const char* p, char* out) noexcept {
@@ -60,7 +58,7 @@ inline bool decode_sixteen(const char* p, char* out) noexcept {
 // non-digit byte, or text.size() when every byte is a digit.
 std::size_t decode_pairs(std::string_view text, std::size_t from, char* out) noexcept {
     const std::size_t n = text.size();
-#ifdef __SSE2__
+#ifdef QUORVEL_HAVE_SSE2
     // Sixteen digits at a time while they are all digits; the pair loop below finds
     // the exact position of a bad one.
     while (n - from >= 16 && decode_sixteen(text.data() + from, out + from / 2)) from += 16;

@@ -1,7 +1,5 @@
 #include "lib/raise.hpp"
 
-#include <mutex>
-
 #include "lib/pyref.hpp"
 
 namespace quorvel {
@@ -26,18 +24,21 @@ void append_utf8(std::string& out, Py_UCS4 c) {
     }
 }
 
-// Created once per process, on first need.
+PyObject* new_panic_type() noexcept {
+    PyObject* type = PyErr_NewExceptionWithDoc(
+        "quorvel.PanicException",
+        "An internal fault of quorvel.  Derives from BaseException so that ordinary\n"
+        "``except Exception`` handlers do not swallow it.",
+        PyExc_BaseException, nullptr);
+    if (type == nullptr) PyErr_Clear();
+    return type;
+}
+
+// Created once per process, on first need.  A function-local static rather than
+// std::call_once: the latter calls pthread_once, whose symbol version ties the
+// module to glibc 2.34 or later.
 PyObject* panic_type() noexcept {
-    static PyObject* type = nullptr;
-    static std::once_flag once;
-    std::call_once(once, [] {
-        type = PyErr_NewExceptionWithDoc(
-            "quorvel.PanicException",
-            "An internal fault of quorvel.  Derives from BaseException so that ordinary\n"
-            "``except Exception`` handlers do not swallow it.",
-            PyExc_BaseException, nullptr);
-        if (type == nullptr) PyErr_Clear();
-    });
+    static PyObject* const type = new_panic_type();
     return type;
 }
 
