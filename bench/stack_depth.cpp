@@ -6,6 +6,7 @@
 //
 //   stack_depth        one line per conversion: the stack at 1, 64, 128 and 129
 //                      levels (the last is the refusal) and the bytes per level
+//                      between 64 and 128
 //
 // POSIX threads only; the module itself does not depend on them.
 #include <pthread.h>
@@ -124,6 +125,9 @@ int main() {
     for (const Case& c : CASES) {
         std::size_t used[4];
         bool outcomes[4];
+        // A first run binds the library functions that the case calls: lazy binding
+        // goes deeper than the calls themselves.
+        measure(c, c.from_wkt ? nested_wkt(128) : nested_wkb(128), outcomes[0]);
         for (int i = 0; i < 4; ++i) {
             const std::string input = c.from_wkt ? nested_wkt(levels[i]) : nested_wkb(levels[i]);
             used[i] = measure(c, input, outcomes[i]);
@@ -134,8 +138,7 @@ int main() {
             return 1;
         }
         std::printf("%-22s %8zu %8zu %8zu %8zu %10.1f\n", c.name, used[0], used[1], used[2],
-                    used[3],
-                    static_cast<double>(used[2]) / 127.0 - static_cast<double>(used[0]) / 127.0);
+                    used[3], (static_cast<double>(used[2]) - static_cast<double>(used[1])) / 64.0);
     }
     return 0;
 }
