@@ -9,8 +9,11 @@ the byte position.
 import array
 import ctypes
 import os
+import pickle
 import random
 import struct
+import subprocess
+import sys
 import unicodedata
 from contextlib import contextmanager
 from decimal import Decimal, localcontext
@@ -35,6 +38,7 @@ from wkb_helpers import (
     linestring,
     multipoint,
     point,
+    polygon,
     positions,
     u32,
 )
@@ -267,6 +271,55 @@ def test_wkt_nesting_of_128_levels_round_trips():
     assert q.to_wkt(text, normalize_wkt=True) == text
     deepest = nested_wkt(127, "MULTIPOLYGON (((0 0, 1 0, 0 0)), EMPTY)")
     assert q.wkb_to_wkt(q.wkt_to_wkb(deepest)) == deepest
+
+
+# Each pickled call of stdin runs on a thread with a 32 KiB stack; the outcomes,
+# results or exception texts, go back pickled on stdout.
+SMALL_STACK_CHILD = """
+import pickle, sys, threading
+import quorvel
+calls, outcomes = pickle.load(sys.stdin.buffer), []
+def run():
+    for name, args, kwargs in calls:
+        try:
+            outcomes.append(getattr(quorvel, name)(*args, **kwargs))
+        except ValueError as e:
+            outcomes.append(str(e))
+threading.stack_size(32 * 1024)
+thread = threading.Thread(target=run)
+thread.start()
+thread.join()
+pickle.dump(outcomes, sys.stdout.buffer)
+"""
+
+
+def stack_calls(levels):
+    """Per converting function: args, kwargs, result and input kind ("WKB" or "WKT"),
+    with `levels` collections around a polygon."""
+    text = nested_wkt(levels, "POLYGON ((0 0, 1 0, 0 1, 0 0))")
+    wkb = nested_wkb(levels, polygon([[(0.0, 0.0), (1.0, 0.0), (0.0, 1.0), (0.0, 0.0)]]))
+    ewkb = header(GEOMETRYCOLLECTION, srid=4326) + wkb[5:]
+    return {
+        "wkb_to_wkt": ((wkb,), {}, text, "WKB"),
+        "hex_wkb_to_wkt": ((wkb.hex(),), {}, text, "WKB"),
+        "wkb_to_wkt_split_srid": ((wkb,), {}, (text, None), "WKB"),
+        "wkt_to_wkb": ((text,), {}, wkb, "WKT"),
+        "wkt_to_hex_wkb": ((text,), {}, wkb.hex().upper(), "WKT"),
+        "to_wkt": ((text,), {"normalize_wkt": True}, text, "WKT"),
+        "to_ewkb_header": ((wkb, 4326), {}, ewkb, "WKB"),
+        "to_wkb_no_srid_header": ((ewkb,), {}, wkb, "WKB"),
+    }
+
+
+@pytest.mark.parametrize("name", list(stack_calls(1)))
+def test_deepest_nesting_converts_on_a_32_kib_thread_stack(name):
+    deepest, refused = stack_calls(127)[name], stack_calls(128)[name]
+    calls = [(name, deepest[0], deepest[1]), (name, refused[0], refused[1])]
+    child = subprocess.run([sys.executable, "-c", SMALL_STACK_CHILD],
+                           input=pickle.dumps(calls), capture_output=True)
+    assert child.returncode == 0, f"exit status {child.returncode}: {child.stderr.decode()}"
+    assert pickle.loads(child.stdout) == [
+        deepest[2], f"invalid {refused[3]}: geometry nesting exceeds maximum depth of 128"]
 
 
 # --- size -------------------------------------------------------------------------

@@ -33,6 +33,11 @@ GeometryKind member_kind(GeometryKind multi) noexcept {
     }
 }
 
+ConversionError nesting_too_deep() {
+    return ConversionError::invalid_wkb("geometry nesting exceeds maximum depth of " +
+                                        std::to_string(MAX_NESTING_DEPTH));
+}
+
 }  // namespace
 
 Result<GeometryHeader> decode_type_word(std::uint32_t word) {
@@ -105,11 +110,20 @@ Result<GeometryHeader> WkbReader::read_type_word() {
     return header;
 }
 
-Result<GeometryInfo> WkbReader::read_geometry(OutputBuffer& out, bool include_srid, int depth) {
-    if (depth >= MAX_NESTING_DEPTH) {
-        return ConversionError::invalid_wkb("geometry nesting exceeds maximum depth of " +
-                                            std::to_string(MAX_NESTING_DEPTH));
+// Inline, so that the body of a Point is one call away from read_geometry.
+inline Status WkbReader::read_body(OutputBuffer& out, GeometryKind kind, Dimension dimension) {
+    switch (kind) {
+        case GeometryKind::Point:
+        case GeometryKind::LineString:
+        case GeometryKind::Polygon:
+            return read_simple_body(out, kind, ordinate_count(dimension), true);
+        default:
+            return read_multi_body(out, kind, dimension);
     }
+}
+
+Result<GeometryInfo> WkbReader::read_geometry(OutputBuffer& out, bool include_srid, int depth) {
+    if (depth >= MAX_NESTING_DEPTH) return nesting_too_deep();
     QUORVEL_TRY(read_byte_order());
     auto header = read_type_word();
     if (!header) return std::move(header).error();
@@ -118,23 +132,71 @@ Result<GeometryInfo> WkbReader::read_geometry(OutputBuffer& out, bool include_sr
     if (include_srid && h.srid_present) write_srid_prefix(out, h.srid);
     append(out, wkt_keyword(h.kind));
     append(out, dimension_tag(h.dimension));
-
-    switch (h.kind) {
-        case GeometryKind::Point:
-        case GeometryKind::LineString:
-        case GeometryKind::Polygon:
-            QUORVEL_TRY(read_simple_body(out, h.kind, ordinate_count(h.dimension), true));
-            break;
-        case GeometryKind::MultiPoint:
-        case GeometryKind::MultiLineString:
-        case GeometryKind::MultiPolygon:
-            QUORVEL_TRY(read_multi_body(out, h.kind, h.dimension));
-            break;
-        case GeometryKind::GeometryCollection:
-            QUORVEL_TRY(read_collection_body(out, h.dimension, depth));
-            break;
+    if (h.kind == GeometryKind::GeometryCollection) {
+        QUORVEL_TRY(read_collection_body(out, h.dimension, depth));
+    } else {
+        QUORVEL_TRY(read_body(out, h.kind, h.dimension));
     }
     return GeometryInfo{h.srid_present, h.srid, h.dimension};
+}
+
+Status WkbReader::read_collection_body(OutputBuffer& out, Dimension dimension, int depth) {
+    // A collection whose members are being read.
+    struct OpenCollection {
+        std::uint32_t remaining;  // members still to come, the one being read included
+        Dimension dimension;
+    };
+    // The open collections, outermost first: the last is at depth + levels - 1.
+    OpenCollection collections[MAX_NESTING_DEPTH];
+    int levels = 0;
+    // The geometry just read, of `dimension`, is a collection whose count comes next.
+    bool collection = true;
+
+    for (;;) {
+        bool complete = true;  // the geometry just read needs nothing more
+        if (collection) {
+            auto members = read_u32();
+            if (!members) return std::move(members).error();
+            if (*members == 0) {
+                append(out, " EMPTY");
+            } else {
+                append(out, " (");
+                collections[levels++] = OpenCollection{*members, dimension};
+                complete = false;
+            }
+        }
+        if (complete) {
+            // Nor does every collection whose last member it was.
+            for (; levels != 0; --levels) {
+                OpenCollection& parent = collections[levels - 1];
+                // An XY collection takes members of any dimension; any other takes
+                // only its own.  Checked after the member so that an error inside
+                // it is reported first.
+                if (parent.dimension != Dimension::XY && dimension != parent.dimension) {
+                    std::string message = "GeometryCollection ";
+                    append(message, dimension_name(parent.dimension));
+                    append(message, " member has incompatible dimension ");
+                    append(message, dimension_name(dimension));
+                    return ConversionError::invalid_wkb(std::move(message));
+                }
+                if (--parent.remaining != 0) break;
+                out.push_back(')');
+                dimension = parent.dimension;
+            }
+            if (levels == 0) return ok_status();
+            append(out, ", ");
+        }
+        // The next member of the innermost open collection.
+        if (depth + levels >= MAX_NESTING_DEPTH) return nesting_too_deep();
+        QUORVEL_TRY(read_byte_order());
+        auto member = read_type_word();  // drops a member SRID
+        if (!member) return std::move(member).error();
+        append(out, wkt_keyword(member->kind));
+        append(out, dimension_tag(member->dimension));
+        dimension = member->dimension;
+        collection = member->kind == GeometryKind::GeometryCollection;
+        if (!collection) QUORVEL_TRY(read_body(out, member->kind, dimension));
+    }
 }
 
 Status WkbReader::read_simple_body(OutputBuffer& out, GeometryKind kind, int ordinates,
@@ -251,32 +313,6 @@ Status WkbReader::read_multi_body(OutputBuffer& out, GeometryKind kind, Dimensio
         }
         if (i != 0) append(out, ", ");
         QUORVEL_TRY(read_simple_body(out, expected, ordinates, false));
-    }
-    out.push_back(')');
-    return ok_status();
-}
-
-Status WkbReader::read_collection_body(OutputBuffer& out, Dimension dimension, int depth) {
-    auto members = read_u32();
-    if (!members) return std::move(members).error();
-    if (*members == 0) {
-        append(out, " EMPTY");
-        return ok_status();
-    }
-    append(out, " (");
-    for (std::uint32_t i = 0; i < *members; ++i) {
-        if (i != 0) append(out, ", ");
-        auto member = read_geometry(out, false, depth + 1);
-        if (!member) return std::move(member).error();
-        // An XY collection takes members of any dimension; any other takes only its own.
-        // Checked after the member so that an error inside it is reported first.
-        if (dimension != Dimension::XY && member->dimension != dimension) {
-            std::string message = "GeometryCollection ";
-            append(message, dimension_name(dimension));
-            append(message, " member has incompatible dimension ");
-            append(message, dimension_name(member->dimension));
-            return ConversionError::invalid_wkb(std::move(message));
-        }
     }
     out.push_back(')');
     return ok_status();

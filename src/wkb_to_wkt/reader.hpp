@@ -101,6 +101,12 @@ public:
     Result<GeometryInfo> read_geometry(OutputBuffer& out, bool include_srid, int depth);
 
 private:
+    // The body of a collection at `depth` whose header has been read, members of
+    // members included.  A table of the open collections stands in for recursion,
+    // so the stack it uses does not grow with the nesting.
+    Status read_collection_body(OutputBuffer& out, Dimension dimension, int depth);
+    // The body of any kind but GeometryCollection.
+    Status read_body(OutputBuffer& out, GeometryKind kind, Dimension dimension);
     // The body of a Point, LineString or Polygon.  A top-level body starts with a
     // space (" EMPTY", " (...)"); a Multi member's does not ("EMPTY", "(...)").
     Status read_simple_body(OutputBuffer& out, GeometryKind kind, int ordinates,
@@ -111,7 +117,6 @@ private:
     // Appends `count` positions joined by ", ".
     Status read_positions(OutputBuffer& out, std::uint32_t count, int ordinates);
     Status read_multi_body(OutputBuffer& out, GeometryKind kind, Dimension dimension);
-    Status read_collection_body(OutputBuffer& out, Dimension dimension, int depth);
 
     std::string_view input_;
     std::size_t pos_ = 0;

@@ -17,7 +17,7 @@ namespace quorvel {
 namespace {
 
 // The largest element count a u32 count field holds.
-constexpr std::uint64_t MAX_LIST_LENGTH = 0xFFFFFFFFu;
+constexpr std::uint32_t MAX_LIST_LENGTH = 0xFFFFFFFFu;
 
 // Bits of the quiet NaN that stands for each ordinate of an empty point.
 constexpr std::uint64_t EMPTY_ORDINATE_BITS = 0x7FF8000000000000u;
@@ -57,8 +57,8 @@ public:
         out_.append(4, '\0');
         return at;
     }
-    void patch_count(std::size_t at, std::uint64_t count) {
-        store_u32(out_.data() + at, static_cast<std::uint32_t>(count), true);
+    void patch_count(std::size_t at, std::uint32_t count) {
+        store_u32(out_.data() + at, count, true);
     }
 
 private:
@@ -119,8 +119,8 @@ public:
         out_.append(8, '0');
         return at;
     }
-    void patch_count(std::size_t at, std::uint64_t count) {
-        put_u32(out_.data() + 2 * at, static_cast<std::uint32_t>(count));
+    void patch_count(std::size_t at, std::uint32_t count) {
+        put_u32(out_.data() + 2 * at, count);
     }
 
 private:
@@ -153,21 +153,37 @@ public:
     EwkbWalker(WktTokenizer& tokenizer, Sink& sink) noexcept : t_(tokenizer), out_(sink) {}
 
     Result<GeometryTag> write_geometry(bool embed_srid, std::int32_t srid, int depth) {
-        if (depth >= MAX_NESTING_DEPTH) {
-            return ConversionError::invalid_wkt("geometry nesting exceeds maximum depth of 128");
-        }
+        if (depth >= MAX_NESTING_DEPTH) return nesting_too_deep();
         auto header = t_.read_geometry_header();
         if (!header) return std::move(header).error();
         const GeometryTag tag = *header;
-        const int n = ordinate_count(tag.dimension);
-        const std::uint32_t flags = dimension_flags(tag.dimension);
-        const std::uint32_t type_word = kind_code(tag.kind) | flags;
+        const std::uint32_t type_word = kind_code(tag.kind) | dimension_flags(tag.dimension);
         if (embed_srid) {
             out_.header_with_srid(type_word | SRID_FLAG, srid);
         } else {
             out_.header(type_word);
         }
+        if (tag.kind == GeometryKind::GeometryCollection) {
+            QUORVEL_TRY(collection_body(tag.dimension, depth));
+        } else {
+            QUORVEL_TRY(body(tag));
+        }
+        return tag;
+    }
 
+private:
+    static ConversionError too_many(const char* noun) {
+        return ConversionError::invalid_wkt(std::string("too many ") + noun);
+    }
+
+    static ConversionError nesting_too_deep() {
+        return ConversionError::invalid_wkt("geometry nesting exceeds maximum depth of 128");
+    }
+
+    // The body of any kind but GeometryCollection, EMPTY included.
+    Status body(GeometryTag tag) {
+        const int n = ordinate_count(tag.dimension);
+        const std::uint32_t flags = dimension_flags(tag.dimension);
         auto start = t_.expect_empty_or_open();
         if (!start) return std::move(start).error();
         if (*start == MemberStart::Empty) {
@@ -176,39 +192,78 @@ public:
             } else {
                 out_.zero_count();
             }
-            return tag;
+            return ok_status();
         }
-
         switch (tag.kind) {
             case GeometryKind::Point:
                 QUORVEL_TRY(ordinates(n));
-                QUORVEL_TRY(t_.expect_close());
-                break;
+                return t_.expect_close();
             case GeometryKind::LineString:
-                QUORVEL_TRY(counted_coordinate_list(n));
-                break;
+                return counted_coordinate_list(n);
             case GeometryKind::Polygon:
-                QUORVEL_TRY(counted_ring_list(n));
-                break;
+                return counted_ring_list(n);
             case GeometryKind::MultiPoint:
-                QUORVEL_TRY(multi_point_members(n, flags));
-                break;
+                return multi_point_members(n, flags);
             case GeometryKind::MultiLineString:
-                QUORVEL_TRY(multi_members(GeometryKind::LineString, n, flags));
-                break;
-            case GeometryKind::MultiPolygon:
-                QUORVEL_TRY(multi_members(GeometryKind::Polygon, n, flags));
-                break;
-            case GeometryKind::GeometryCollection:
-                QUORVEL_TRY(collection_members(tag.dimension, depth));
-                break;
+                return multi_members(GeometryKind::LineString, n, flags);
+            default:
+                return multi_members(GeometryKind::Polygon, n, flags);
         }
-        return tag;
     }
 
-private:
-    static ConversionError too_many(const char* noun) {
-        return ConversionError::invalid_wkt(std::string("too many ") + noun);
+    // The body of a collection at `depth` whose header has been written, members of
+    // members included.  A table of the open collections stands in for recursion,
+    // so the stack it uses does not grow with the nesting.
+    Status collection_body(Dimension dimension, int depth) {
+        // The open collections, outermost first: the last is at depth + levels - 1.
+        OpenCollection collections[MAX_NESTING_DEPTH];
+        int levels = 0;
+        // The geometry just written, of `dimension`, is a collection whose body
+        // comes next.
+        bool collection = true;
+
+        for (;;) {
+            bool complete = true;  // the geometry just written needs nothing more
+            if (collection) {
+                auto start = t_.expect_empty_or_open();
+                if (!start) return std::move(start).error();
+                if (*start == MemberStart::Empty) {
+                    out_.zero_count();
+                } else {
+                    collections[levels++] = OpenCollection{out_.count_placeholder(), 0, dimension};
+                    complete = false;
+                }
+            }
+            if (complete) {
+                // Nor does every collection whose last member it was.
+                for (; levels != 0; --levels) {
+                    OpenCollection& parent = collections[levels - 1];
+                    // A tagged collection takes only members of its own dimension,
+                    // an untagged one any.
+                    if (parent.dimension != Dimension::XY && dimension != parent.dimension) {
+                        std::string message = "GeometryCollection ";
+                        message += dimension_name(parent.dimension);
+                        message += " member has incompatible dimension ";
+                        message += dimension_name(dimension);
+                        return ConversionError::invalid_wkt(std::move(message));
+                    }
+                    auto more = end_member(parent);
+                    if (!more) return std::move(more).error();
+                    if (*more) break;
+                    dimension = parent.dimension;
+                }
+                if (levels == 0) return ok_status();
+            }
+            // The next member of the innermost open collection, without an SRID.
+            if (depth + levels >= MAX_NESTING_DEPTH) return nesting_too_deep();
+            auto header = t_.read_geometry_header();
+            if (!header) return std::move(header).error();
+            const GeometryTag member = *header;
+            out_.header(kind_code(member.kind) | dimension_flags(member.dimension));
+            dimension = member.dimension;
+            collection = member.kind == GeometryKind::GeometryCollection;
+            if (!collection) QUORVEL_TRY(body(member));
+        }
     }
 
     Status ordinates(int n) {
@@ -229,16 +284,34 @@ private:
     template <class Element>
     Status counted_list(const char* noun, Element&& element) {
         const std::size_t at = out_.count_placeholder();
-        std::uint64_t count = 0;
+        std::uint32_t count = 0;
         for (;;) {
             QUORVEL_TRY(element());
-            if (++count > MAX_LIST_LENGTH) return too_many(noun);
+            if (count == MAX_LIST_LENGTH) return too_many(noun);
+            ++count;
             auto more = t_.expect_comma_or_close();
             if (!more) return std::move(more).error();
             if (!*more) break;
         }
         out_.patch_count(at, count);
         return ok_status();
+    }
+
+    // A collection whose members are being written.
+    struct OpenCollection {
+        std::size_t count_at;  // of its count placeholder
+        std::uint32_t count;   // members written
+        Dimension dimension;
+    };
+
+    // After each member: counts it and reads its separator.  True after ',', false
+    // after the closing ')', when the count is patched.
+    Result<bool> end_member(OpenCollection& collection) {
+        if (collection.count == MAX_LIST_LENGTH) return too_many("GeometryCollection members");
+        ++collection.count;
+        auto more = t_.expect_comma_or_close();
+        if (more && !*more) out_.patch_count(collection.count_at, collection.count);
+        return more;
     }
 
     Status counted_coordinate_list(int n) {
@@ -286,21 +359,6 @@ private:
                 return ok_status();
             }
             return polygons ? counted_ring_list(n) : counted_coordinate_list(n);
-        });
-    }
-
-    // Complete geometries one level deeper; a tagged collection takes only members
-    // of its own dimension, an untagged one any.
-    Status collection_members(Dimension dimension, int depth) {
-        return counted_list("GeometryCollection members", [&]() -> Status {
-            auto member = write_geometry(false, 0, depth + 1);
-            if (!member) return std::move(member).error();
-            if (dimension == Dimension::XY || member->dimension == dimension) return ok_status();
-            std::string message = "GeometryCollection ";
-            message += dimension_name(dimension);
-            message += " member has incompatible dimension ";
-            message += dimension_name(member->dimension);
-            return ConversionError::invalid_wkt(std::move(message));
         });
     }
 
