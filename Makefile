@@ -16,7 +16,7 @@ BUILD_FLAGS := --no-build-isolation -Ccmake.define.QUORVEL_WERROR=ON
 # only slower.
 DEBIAN_PACKAGES ?= libdragonbox-dev libfast-float-dev libbenchmark-dev
 
-.PHONY: demo test bench fuzz-replay fuzz test-asan install deps venv clean
+.PHONY: demo test bench fuzz-replay fuzz test-asan verify-digits verify-digits-long install deps venv clean
 
 demo: install
 	$(PY) examples/demo.py
@@ -44,6 +44,21 @@ fuzz-replay: venv
 fuzz: venv
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(FUZZ_PACKAGES)"
 	$(WITH_VENV_PATH) fuzz/run.sh fuzz $(FUZZ_SECONDS)
+
+# The shortest-digit formatter against Dragonbox (Debian libdragonbox-dev) and
+# std::to_chars: VERIFY_COUNT random doubles and every sweep of the hard cases.
+VERIFY_COUNT ?= 10000000
+verify-digits: venv
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="libdragonbox-dev"
+	@mkdir -p build
+	$(WITH_VENV_PATH) cmake -S verify -B build/verify -G Ninja >build/verify.configure.log 2>&1 \
+	  || { cat build/verify.configure.log; exit 1; }
+	$(WITH_VENV_PATH) cmake --build build/verify >/dev/null
+	build/verify/verify_shortest_digits $(VERIFY_COUNT)
+
+# The long run: 10^9 random doubles (about 15 minutes on 2 cores).
+verify-digits-long:
+	@$(MAKE) --no-print-directory verify-digits VERIFY_COUNT=1000000000
 
 # The Python suite against an ASan/UBSan build of the module (build/asan).
 test-asan: install
