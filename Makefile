@@ -11,12 +11,15 @@ endif
 PIP := $(PY) -m pip --disable-pip-version-check -q
 # Warnings are errors in every build these targets make.
 BUILD_FLAGS := --no-build-isolation -Ccmake.define.QUORVEL_WERROR=ON
-# Debian packages: Dragonbox (shortest digits), fast_float (number parsing) and
-# Google Benchmark (the benchmarks' C++ floor); the build works without them, only
-# slower.  PostgreSQL 15 with PostGIS is the server of the tests marked postgis.
+# Debian packages: fast_float (number parsing, optional: the build works without it,
+# only slower), Dragonbox (an oracle of the shortest-digit verification and a
+# column of the benchmarks, never linked into the module), Google Benchmark (the
+# benchmarks' C++ floor) and PostgreSQL 15 with PostGIS (the server of the tests
+# marked postgis).
 DEBIAN_PACKAGES ?= libdragonbox-dev libfast-float-dev libbenchmark-dev postgresql-15-postgis-3
 
-.PHONY: demo test wheel-check bench fuzz-replay fuzz test-asan install deps venv clean
+.PHONY: demo test wheel-check bench fuzz-replay fuzz test-asan verify-digits verify-digits-long \
+        install deps venv clean
 
 demo: install
 	$(PY) examples/demo.py
@@ -53,6 +56,21 @@ fuzz-replay: venv
 fuzz: venv
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(FUZZ_PACKAGES)"
 	$(WITH_VENV_PATH) fuzz/run.sh fuzz $(FUZZ_SECONDS)
+
+# The shortest-digit formatter against Dragonbox (Debian libdragonbox-dev) and
+# std::to_chars: VERIFY_COUNT random doubles and every sweep of the hard cases.
+VERIFY_COUNT ?= 10000000
+verify-digits: venv
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="libdragonbox-dev"
+	@mkdir -p build
+	$(WITH_VENV_PATH) cmake -S verify -B build/verify -G Ninja >build/verify.configure.log 2>&1 \
+	  || { cat build/verify.configure.log; exit 1; }
+	$(WITH_VENV_PATH) cmake --build build/verify >/dev/null
+	build/verify/verify_shortest_digits $(VERIFY_COUNT)
+
+# The long run: 10^9 random doubles (about 15 minutes on 2 cores).
+verify-digits-long:
+	@$(MAKE) --no-print-directory verify-digits VERIFY_COUNT=1000000000
 
 # The Python suite against an ASan/UBSan build of the module (build/asan).
 test-asan: install

@@ -3,15 +3,19 @@
 // against the message rules.
 #pragma once
 
+#include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 
 #include "lib/error.hpp"
 #include "lib/hex.hpp"
+#include "wkb_to_wkt/builder.hpp"
 
 namespace quorvel_fuzz {
 
@@ -141,6 +145,54 @@ inline void require_same_error(const quorvel::ConversionError& a, const quorvel:
 // The text holds a non-finite ordinate: the builder writes "NaN", "inf" and "-inf".
 inline bool has_non_finite(std::string_view wkt) {
     return wkt.find("NaN") != std::string_view::npos || wkt.find("inf") != std::string_view::npos;
+}
+
+// The double that text reads as (strtod; this process keeps the "C" locale).
+inline double read_back(const std::string& text) {
+    return std::strtod(text.c_str(), nullptr);
+}
+
+// The shortest-digit property of the ordinate text of a finite, non-zero v: the text
+// reads back as v, bit for bit, and neither decimal of one digit fewer does (the
+// significant digits cut by one, and that plus one unit in the new last place).
+inline void check_shortest_text(double v, std::string_view input) {
+    if (!std::isfinite(v) || v == 0) return;
+    std::string text;
+    quorvel::format_ordinate(text, v);
+    if (std::bit_cast<std::uint64_t>(read_back(text)) != std::bit_cast<std::uint64_t>(v)) {
+        fail("ordinate text reads back as the same double", input, text);
+    }
+    // The significant digits and the power of ten of their last one.
+    std::string digits;
+    int point = -1;  // digits before the point
+    for (const char c : text) {
+        if (c == '.') {
+            point = static_cast<int>(digits.size());
+        } else if (c >= '0' && c <= '9') {
+            digits.push_back(c);
+        }
+    }
+    if (point < 0) point = static_cast<int>(digits.size());
+    const std::size_t first = digits.find_first_not_of('0');
+    std::size_t last = digits.find_last_not_of('0');
+    const int exponent = point - static_cast<int>(last) - 1;  // of the last nonzero digit
+    std::string significant = digits.substr(first, last - first + 1);
+    if (significant.size() < 2) return;
+    significant.pop_back();
+    const std::string sign = v < 0 ? "-" : "";
+    std::string up = significant;  // plus one unit in the last place
+    std::size_t i = up.size();
+    while (i > 0 && up[i - 1] == '9') up[--i] = '0';
+    if (i == 0) {
+        up.insert(up.begin(), '1');
+    } else {
+        ++up[i - 1];
+    }
+    for (const std::string& shorter : {significant, up}) {
+        const std::string candidate = sign + shorter + "e" + std::to_string(exponent + 1);
+        if (read_back(candidate) == v)
+            fail("no decimal one digit shorter reads back", input, text + " | " + candidate);
+    }
 }
 
 }  // namespace quorvel_fuzz

@@ -7,9 +7,13 @@
 // - when every ordinate is finite and no ring is empty, the text converted back to
 //   EWKB and again to text gives the same text (an empty ring is written "()", which
 //   the WKT grammar does not read back);
-// - every error follows the message rules.
+// - every error follows the message rules;
+// - every 8 bytes of the input, read as a double, have ordinate text with the
+//   shortest-digit property: it reads back as the double, and no decimal one digit
+//   shorter does.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -25,6 +29,11 @@ using quorvel_fuzz::require_same_error;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view wkb(reinterpret_cast<const char*>(data), size);
+    for (std::size_t at = 0; at + 8 <= size; at += 8) {
+        double v;
+        std::memcpy(&v, data + at, 8);
+        quorvel_fuzz::check_shortest_text(v, wkb);
+    }
 
     auto ewkt = quorvel::ewkb_to_ewkt(wkb);
     auto split = quorvel::ewkb_to_wkt_and_srid(wkb);

@@ -147,41 +147,28 @@ inline __m128i sixteen_digit_values(std::uint32_t high, std::uint32_t low) noexc
 }
 #endif
 
-// The 17 digits of a significand 10^16 <= v < 10^17 as text: the first sixteen, then
-// a word of digit 17 followed by seven '0's; and how many digits count, up to the
-// last that is not zero.
-class SeventeenDigits {
+// The sixteen digits of high × 10^8 + low (both below 10^8, leading zeros included)
+// as text, and which of them are not zero.
+class SixteenDigits {
 public:
-    explicit SeventeenDigits(std::uint64_t v) noexcept {
-        const auto high = static_cast<std::uint32_t>(v / 1000000000u);  // digits 1 to 8
-        const auto rest = static_cast<std::uint32_t>(v - std::uint64_t{high} * 1000000000u);
-        const std::uint32_t middle = rest / 10;  // digits 9 to 16
-        const std::uint32_t last = rest - middle * 10;
-        last_word_ = last + ASCII_ZEROS;
+    SixteenDigits(std::uint32_t high, std::uint32_t low) noexcept {
 #ifdef QUORVEL_SSE2_DIGITS
-        const __m128i values = sixteen_digit_values(high, middle);
+        const __m128i values = sixteen_digit_values(high, low);
         text_ = _mm_add_epi8(values, _mm_set1_epi8('0'));
-        // The last nonzero digit of the sixteen: the highest clear bit of the zero
-        // mask (the first digit is never zero).
-        const auto nonzero = static_cast<unsigned>(
+        nonzero_ = static_cast<unsigned>(
             ~_mm_movemask_epi8(_mm_cmpeq_epi8(values, _mm_setzero_si128())) & 0xFFFF);
-        const int in_sixteen = 32 - std::countl_zero(nonzero);
 #else
         const std::uint64_t v0 = eight_digit_values(high);
-        const std::uint64_t v1 = eight_digit_values(middle);
-        // The last nonzero digit: the highest nonzero byte of the last word that has
-        // one (the first holds the leading digit, never zero).
-        const int in_high = 1 + (63 - std::countl_zero(v0 | 1)) / 8;
-        const int in_middle = 9 + (63 - std::countl_zero(v1 | 1)) / 8;
-        const int in_sixteen = v1 != 0 ? in_middle : in_high;
+        const std::uint64_t v1 = eight_digit_values(low);
         words_[0] = v0 + ASCII_ZEROS;
         words_[1] = v1 + ASCII_ZEROS;
+        nonzero_ = nonzero_bytes(v0) | (nonzero_bytes(v1) << 8);
 #endif
-        significant_ = last != 0 ? 17 : in_sixteen;
     }
 
-    int significant() const noexcept {
-        return significant_;
+    // Bit i is set when digit i + 1 is not zero.
+    unsigned nonzero() const noexcept {
+        return nonzero_;
     }
     // Digits 1 to 8 and 9 to 16.
     std::uint64_t first_word() const noexcept {
@@ -198,12 +185,8 @@ public:
         return words_[1];
 #endif
     }
-    // Digit 17 and seven '0's.
-    std::uint64_t last_word() const noexcept {
-        return last_word_;
-    }
-    // Writes the first sixteen digits at p.
-    void store_sixteen(char* p) const noexcept {
+    // Writes the sixteen digits at p.
+    void store(char* p) const noexcept {
 #ifdef QUORVEL_SSE2_DIGITS
         _mm_storeu_si128(reinterpret_cast<__m128i*>(p), text_);
 #else
@@ -213,11 +196,50 @@ public:
     }
 
 private:
-#ifdef QUORVEL_SSE2_DIGITS
-    __m128i text_;
-#else
+#ifndef QUORVEL_SSE2_DIGITS
+    // Bit i set when byte i of the digit values is not zero.
+    static unsigned nonzero_bytes(std::uint64_t values) noexcept {
+        unsigned bits = 0;
+        for (int i = 0; i < 8; ++i) bits |= ((values >> (8 * i)) & 0xFF) != 0 ? 1u << i : 0u;
+        return bits;
+    }
     std::uint64_t words_[2];
+#else
+    __m128i text_;
 #endif
+    unsigned nonzero_;
+};
+
+// The 17 digits of a significand 10^16 <= v < 10^17 as text: the first sixteen, then
+// a word of digit 17 followed by seven '0's; and how many digits count, up to the
+// last that is not zero.
+class SeventeenDigits {
+public:
+    explicit SeventeenDigits(std::uint64_t v) noexcept
+        : first_(split(v).high, split(v).middle), last_word_(split(v).last + ASCII_ZEROS) {
+        // The first digit is never zero, so some bit of the mask is set.
+        significant_ = split(v).last != 0 ? 17 : 32 - std::countl_zero(first_.nonzero());
+    }
+
+    int significant() const noexcept { return significant_; }
+    const SixteenDigits& first_sixteen() const noexcept { return first_; }
+    // Digit 17 and seven '0's.
+    std::uint64_t last_word() const noexcept { return last_word_; }
+
+private:
+    struct Parts {
+        std::uint32_t high;    // digits 1 to 8
+        std::uint32_t middle;  // digits 9 to 16
+        std::uint32_t last;    // digit 17
+    };
+    static Parts split(std::uint64_t v) noexcept {
+        const auto high = static_cast<std::uint32_t>(v / 1000000000u);
+        const auto rest = static_cast<std::uint32_t>(v - std::uint64_t{high} * 1000000000u);
+        const std::uint32_t middle = rest / 10;
+        return {high, middle, rest - middle * 10};
+    }
+
+    SixteenDigits first_;
     std::uint64_t last_word_;
     int significant_;
 };
@@ -232,18 +254,19 @@ inline char* write_positional(char* p, DecimalDigits d) noexcept {
     if (static_cast<unsigned>(point - 1) < 16) {
         // The point among the digits (or right after them, then cut off): the digits
         // from the point on move up one byte.
+        const SixteenDigits& first = digits.first_sixteen();
         if (point < 8) {
             // All sixteen one byte up, then the first word with the point over them.
-            digits.store_sixteen(p + 1);
-            store_word(p, insert_point(digits.first_word(), point));
+            first.store(p + 1);
+            store_word(p, insert_point(first.first_word(), point));
             store_word(p + 17, digits.last_word());
         } else if (point < 16) {
-            const std::uint64_t second = digits.second_word();
-            digits.store_sixteen(p);
+            const std::uint64_t second = first.second_word();
+            first.store(p);
             store_word(p + 8, insert_point(second, point - 8));
             store_word(p + 16, (second >> 56) | (digits.last_word() << 8));
         } else {
-            digits.store_sixteen(p);
+            first.store(p);
             store_word(p + 16, insert_point(digits.last_word(), 0));
         }
         return p + (digits.significant() > point ? digits.significant() + 1 : point);
@@ -254,13 +277,13 @@ inline char* write_positional(char* p, DecimalDigits d) noexcept {
         std::memcpy(p, "0.", 2);
         put_zeros(p + 2, zeros);
         p += 2 + zeros;
-        digits.store_sixteen(p);
+        digits.first_sixteen().store(p);
         store_word(p + 16, digits.last_word());
         return p + digits.significant();
     }
     // At least 17 digits before the point: all of them, then zeros.  The last word
     // already holds zeros up to 24 bytes.
-    digits.store_sixteen(p);
+    digits.first_sixteen().store(p);
     store_word(p + 16, digits.last_word());
     if (point > 24) put_zeros(p + 24, point - 24);
     return p + point;
@@ -284,18 +307,19 @@ inline std::uint64_t seven_decimals(double magnitude) noexcept {
 // Writes m × 10^-7 (m below 10^15) at p: the integer digits, then the point and the
 // seven decimals without their trailing zeros, when they are not all zero.
 inline char* write_seven_decimals(char* p, std::uint64_t m) noexcept {
-    const std::uint64_t integer = m / 10000000u;
-    const int n = decimal_length(integer);
-    store_words(p, digit_words(integer, n));
-    p += n;
-    // Eight digits of the fraction have a leading zero: drop it.
-    const std::uint64_t decimals = eight_digits(static_cast<std::uint32_t>(m % 10000000u)) >> 8;
-    // Digit values, zero in the top byte: the zero bytes above the last nonzero digit
-    // are that byte and the trailing zeros.
-    const int count = 8 - std::countl_zero(decimals - 0x0030303030303030u) / 8;
-    p[0] = '.';
-    store_word(p + 1, decimals);
-    return p + count + (count != 0 ? 1 : 0);
+    const auto integer = static_cast<std::uint32_t>(m / 10000000u);  // below 10^8
+    const auto decimals = static_cast<std::uint32_t>(m - std::uint64_t{integer} * 10000000u);
+    // The integer's eight digits with leading zeros, then the seven decimals and a zero.
+    const SixteenDigits digits(integer, decimals * 10);
+    // Leading zeros of the integer part, keeping at least one digit ("0.5").
+    const int leading = std::countr_zero((digits.nonzero() & 0x7F) | 0x80);
+    const int n = 8 - leading;
+    const unsigned decimal_digits = (digits.nonzero() >> 8) & 0x7F;
+    const int count = 32 - std::countl_zero(decimal_digits);  // up to the last nonzero
+    store_word(p, digits.first_word() >> (8 * leading));
+    p[n] = '.';
+    store_word(p + n + 1, digits.second_word());
+    return p + n + count + (count != 0 ? 1 : 0);
 }
 
 // The longest text of one ordinate: "-0." and 341 digits after the point for a
