@@ -10,14 +10,15 @@
 
 #include "lib/geometry.hpp"
 #include "lib/portable.hpp"
-
-// Sixteen digits at once with SSE2, which every x86-64 processor has.
-#if defined(__SSE2__) || defined(_M_X64) || defined(_M_AMD64)
-#include <emmintrin.h>
-#define QUORVEL_SSE2_DIGITS 1
-#endif
+#include "lib/sse2.hpp"
 #include "wkb_to_wkt/reader.hpp"
 #include "wkb_to_wkt/shortest_digits.hpp"
+
+// Sixteen digits at once with SSE2 on x86-64 (the words are taken out of the vector
+// with 64-bit moves, which 32-bit x86 lacks).
+#if defined(QUORVEL_HAVE_SSE2) && (defined(__x86_64__) || defined(_M_X64))
+#define QUORVEL_SSE2_DIGITS 1
+#endif
 
 namespace quorvel {
 

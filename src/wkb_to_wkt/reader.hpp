@@ -24,6 +24,7 @@
 #include "lib/error.hpp"
 #include "lib/geometry.hpp"
 #include "lib/output_buffer.hpp"
+#include "lib/portable.hpp"
 
 namespace quorvel {
 
@@ -32,25 +33,25 @@ namespace quorvel {
 inline std::uint32_t load_u32(const char* p, bool little) noexcept {
     std::uint32_t v;
     std::memcpy(&v, p, 4);
-    if (little != (std::endian::native == std::endian::little)) v = __builtin_bswap32(v);
+    if (little != (std::endian::native == std::endian::little)) v = byteswap32(v);
     return v;
 }
 
 inline void store_u32(char* p, std::uint32_t v, bool little) noexcept {
-    if (little != (std::endian::native == std::endian::little)) v = __builtin_bswap32(v);
+    if (little != (std::endian::native == std::endian::little)) v = byteswap32(v);
     std::memcpy(p, &v, 4);
 }
 
 inline double load_f64(const char* p, bool little) noexcept {
     std::uint64_t v;
     std::memcpy(&v, p, 8);
-    if (little != (std::endian::native == std::endian::little)) v = __builtin_bswap64(v);
+    if (little != (std::endian::native == std::endian::little)) v = byteswap64(v);
     return std::bit_cast<double>(v);
 }
 
 inline void store_f64(char* p, double d, bool little) noexcept {
     auto v = std::bit_cast<std::uint64_t>(d);
-    if (little != (std::endian::native == std::endian::little)) v = __builtin_bswap64(v);
+    if (little != (std::endian::native == std::endian::little)) v = byteswap64(v);
     std::memcpy(p, &v, 8);
 }
 

@@ -5,11 +5,8 @@
 #include <bit>
 #include <cstring>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 #include "lib/geometry.hpp"
+#include "lib/sse2.hpp"
 #include "wkb_to_wkt/reader.hpp"
 
 namespace quorvel {
@@ -91,7 +88,7 @@ public:
     void ordinate(double value) {
         const auto bits = std::bit_cast<std::uint64_t>(value);
         char* p = out_.claim(16);
-#ifdef __SSE2__
+#ifdef QUORVEL_HAVE_SSE2
         // All sixteen digits at once: the nibbles interleaved high first, then '0'
         // added, and 7 more for the letters.
         const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&bits));
