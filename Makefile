@@ -16,7 +16,7 @@ BUILD_FLAGS := --no-build-isolation -Ccmake.define.QUORVEL_WERROR=ON
 # only slower.
 DEBIAN_PACKAGES ?= libdragonbox-dev libfast-float-dev libbenchmark-dev
 
-.PHONY: demo test bench fuzz-replay fuzz test-asan install deps venv clean
+.PHONY: demo test bench bench-builds fuzz-replay fuzz test-asan install deps venv clean
 
 demo: install
 	$(PY) examples/demo.py
@@ -30,6 +30,14 @@ test: install
 bench: install
 	$(PIP) install '.[bench]' $(BUILD_FLAGS)
 	$(PY) bench/run.py $(BENCH_ARGS)
+
+# The module built with g++ with and without fast_float and with clang + libc++,
+# timed side by side (bench/builds.py); BENCH_ARGS=--quick for a short run.
+BUILDS_PACKAGES ?= clang-14 libc++-14-dev libc++abi-14-dev libfast-float-dev
+bench-builds: install
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(BUILDS_PACKAGES)"
+	$(PIP) install '.[bench]' $(BUILD_FLAGS)
+	$(PY) bench/builds.py $(BENCH_ARGS)
 
 # Fuzzing: clang and libFuzzer from Debian; cmake from the environment.
 FUZZ_PACKAGES ?= clang libclang-rt-14-dev

@@ -135,6 +135,13 @@ def make_input(shape: str, kind: str, count: int, vertices: int, quorvel: Any) -
     return InputSet(shape, kind, vertices, 1, wkb, quorvel.wkb_to_wkt(wkb), wkb.hex().upper())
 
 
+def quorvel_statement(func: Any, x: Any, batch: bool) -> tuple[str, dict]:
+    """func over x, or over each geometry of the batch x, one call per geometry."""
+    if batch:
+        return "for x in xs:\n    f(x)", {"f": func, "xs": x}
+    return "f(x)", {"f": func, "x": x}
+
+
 def statements(direction: str, quorvel: Any, shapely: Any, inputs: InputSet,
                geoarrow: Any = None) -> dict[str, tuple[str, dict]]:
     """impl -> (statement, names) converting the input in one direction.
@@ -150,11 +157,12 @@ def statements(direction: str, quorvel: Any, shapely: Any, inputs: InputSet,
                        shapely.to_wkb),
     }
     attr, qf, sstmt, reader, writer = table[direction]
-    if inputs.shape != "polygons":
-        x = getattr(inputs, attr)
-        return {"quorvel": ("f(x)", {"f": qf, "x": x}),
-                "shapely": (sstmt, {"r": reader, "w": writer, "x": x})}
-    out = {"quorvel": ("for x in xs:\n    f(x)", {"f": qf, "xs": getattr(inputs, attr)}),
+    batch = inputs.shape == "polygons"
+    ours = quorvel_statement(qf, getattr(inputs, attr), batch)
+    if not batch:
+        return {"quorvel": ours,
+                "shapely": (sstmt, {"r": reader, "w": writer, "x": getattr(inputs, attr)})}
+    out = {"quorvel": ours,
            "shapely": (sstmt, {"r": reader, "w": writer, "x": inputs.columns[f"np_{attr}"]})}
     geoarrow_call = {"wkb_to_wkt": ("as_wkt", "arrow_wkb"), "wkt_to_wkb": ("as_wkb", "arrow_wkt")}
     if geoarrow is not None and direction in geoarrow_call:
