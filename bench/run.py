@@ -158,14 +158,12 @@ def statements(direction: str, quorvel: Any, shapely: Any, inputs: InputSet,
     }
     attr, qf, sstmt, reader, writer = table[direction]
     batch = inputs.shape == "polygons"
-    ours = quorvel_statement(qf, getattr(inputs, attr), batch)
-    if not batch:
-        return {"quorvel": ours,
-                "shapely": (sstmt, {"r": reader, "w": writer, "x": getattr(inputs, attr)})}
-    out = {"quorvel": ours,
-           "shapely": (sstmt, {"r": reader, "w": writer, "x": inputs.columns[f"np_{attr}"]})}
+    x = getattr(inputs, attr)
+    out = {"quorvel": quorvel_statement(qf, x, batch),
+           "shapely": (sstmt, {"r": reader, "w": writer,
+                               "x": inputs.columns[f"np_{attr}"] if batch else x})}
     geoarrow_call = {"wkb_to_wkt": ("as_wkt", "arrow_wkb"), "wkt_to_wkb": ("as_wkb", "arrow_wkt")}
-    if geoarrow is not None and direction in geoarrow_call:
+    if batch and geoarrow is not None and direction in geoarrow_call:
         func, column = geoarrow_call[direction]
         out["geoarrow"] = ("f(x)", {"f": getattr(geoarrow, func), "x": inputs.columns[column]})
     return out
