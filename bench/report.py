@@ -242,10 +242,11 @@ def render(analysis: dict[str, Any], cases: list[Any], floor: dict[str, Any],
     rows = [[row["kind"], *(fmt_num(row[f"{b}_ns"]) for b in NUMBER_BENCHES),
              fmt_ratio(row["ours_vs_to_decimal"]), fmt_ratio(row["ewkb_vs_to_chars"])]
             for row in r["numbers"]]
-    parts.append(table("RATIOS: number text in C++, ns per double (the 2,000 ordinates of a "
-                       "1,000-vertex LineString)",
-                       ["coordinates", *NUMBER_BENCHES.values(), "ours/to_decimal",
-                        "ewkb_to_ewkt/to_chars"], rows))
+    if rows:
+        parts.append(table("RATIOS: number text in C++, ns per double (the 2,000 ordinates of a "
+                           "1,000-vertex LineString)",
+                           ["coordinates", *NUMBER_BENCHES.values(), "ours/to_decimal",
+                            "ewkb_to_ewkt/to_chars"], rows))
     rows = [[f"{row['vertices']:,}", row["kind"], fmt_ratio(row["wkb_to_wkt"]),
              fmt_ratio(row["wkt_to_wkb"])] for row in r["sweep_speedup"]]
     parts.append(table("RATIOS: speed-up over shapely by LineString size (1 = a point)",
