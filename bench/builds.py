@@ -17,8 +17,7 @@ reported with its log and left out.
 from __future__ import annotations
 
 import argparse
-import importlib.machinery
-import importlib.util
+import importlib
 import json
 import os
 import re
@@ -117,13 +116,20 @@ def build(b: Build, root: Path, results_dir: Path) -> Path | None:
 
 
 def load(path: Path) -> ModuleType:
-    """The extension at path, imported as quorvel without touching sys.modules."""
-    loader = importlib.machinery.ExtensionFileLoader("quorvel", str(path))
-    spec = importlib.util.spec_from_file_location("quorvel", path, loader=loader)
-    assert spec is not None
-    module = importlib.util.module_from_spec(spec)
-    loader.exec_module(module)
-    return module
+    """The extension at path, imported as quorvel from its directory; sys.modules
+    and sys.path are left as they were."""
+    saved = sys.modules.pop("quorvel", None)
+    sys.path.insert(0, str(path.parent))
+    try:
+        importlib.invalidate_caches()
+        module = importlib.import_module("quorvel")
+        assert Path(module.__file__ or "") == path, module.__file__
+        return module
+    finally:
+        sys.path.remove(str(path.parent))
+        sys.modules.pop("quorvel", None)
+        if saved is not None:
+            sys.modules["quorvel"] = saved
 
 
 def inputs(polygons: int, module: ModuleType) -> list[run.InputSet]:
