@@ -25,7 +25,7 @@ test: install
 	$(PIP) install '.[test]' $(BUILD_FLAGS)
 	$(PY) -m pytest tests
 
-# Benchmarks against shapely and against the C++ floor; BENCH_ARGS=--quick for a
+# Benchmarks against shapely, geoarrow-c and the C++ floor; BENCH_ARGS=--quick for a
 # short run.
 bench: install
 	$(PIP) install '.[bench]' $(BUILD_FLAGS)
