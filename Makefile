@@ -18,8 +18,8 @@ BUILD_FLAGS := --no-build-isolation -Ccmake.define.QUORVEL_WERROR=ON
 # marked postgis).
 DEBIAN_PACKAGES ?= libdragonbox-dev libfast-float-dev libbenchmark-dev postgresql-15-postgis-3
 
-.PHONY: demo test wheel-check bench fuzz-replay fuzz test-asan verify-digits verify-digits-long \
-        install deps venv clean
+.PHONY: demo test wheel-check bench bench-builds fuzz-replay fuzz test-asan verify-digits \
+        verify-digits-long install deps venv clean
 
 demo: install
 	$(PY) examples/demo.py
@@ -37,11 +37,19 @@ wheel-check: venv
 	$(PIP) install $(RELEASE_TOOLS)
 	$(WITH_VENV_PATH) PYTHON=$(PY) PYTEST_ARGS="$(PYTEST_ARGS)" tools/wheel-check.sh
 
-# Benchmarks against shapely and against the C++ floor; BENCH_ARGS=--quick for a
+# Benchmarks against shapely, geoarrow-c and the C++ floor; BENCH_ARGS=--quick for a
 # short run.
 bench: install
 	$(PIP) install '.[bench]' $(BUILD_FLAGS)
 	$(PY) bench/run.py $(BENCH_ARGS)
+
+# The module built with g++ with and without fast_float and with clang + libc++,
+# timed side by side (bench/builds.py); BENCH_ARGS=--quick for a short run.
+BUILDS_PACKAGES ?= clang-14 libc++-14-dev libc++abi-14-dev libfast-float-dev
+bench-builds: install
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(BUILDS_PACKAGES)"
+	$(PIP) install '.[bench]' $(BUILD_FLAGS)
+	$(PY) bench/builds.py $(BENCH_ARGS)
 
 # Fuzzing: clang and libFuzzer from Debian; cmake from the environment.
 FUZZ_PACKAGES ?= clang libclang-rt-14-dev

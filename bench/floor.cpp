@@ -1,9 +1,12 @@
 // The conversions against their own floor, in one C++ build with the core library:
 // the bare number formatter and number parser over the same ordinates that the
-// WKB -> WKT and WKT -> WKB conversions read, so ns per ordinate compare directly.
+// WKB -> WKT and WKT -> WKB conversions read, so ns per ordinate compare directly;
+// and the shortest-digit generators and number writers of our own, of Dragonbox
+// (when the build has it) and of the standard library on the same doubles.
 //
 // Benchmark arguments: kind (0 real-looking lon/lat with 6-7 decimals, 1 full-precision
-// random doubles, 2 for points only: "POINT (1 2)") and the vertex count.  The
+// random doubles, 2 for points only: "POINT (1 2)", 3 full-precision doubles in
+// [0, 1), 4 numbers of 1 to 17 significant digits) and the vertex count.  The
 // coordinates come from the same SplitMix64 stream as bench/data.py; the custom
 // context "checksum_<kind>" lets bench/run.py confirm that both sides agree.
 #include <benchmark/benchmark.h>
@@ -12,8 +15,10 @@
 #include <cstdint>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "inputs.hpp"
+#include "number_loops.hpp"
 #include "wkb_to_wkt/builder.hpp"
 #include "wkt_to_wkb/tokenizer.hpp"
 #include "wkt_to_wkb/writer.hpp"
@@ -42,6 +47,43 @@ void BM_format_ordinate(benchmark::State& state) {
     }
     set_counters(state, in);
 }
+
+// Shortest digits and exponent of every ordinate, no text.
+void BM_shortest_decimal(benchmark::State& state) {
+    const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
+    for (auto _ : state) benchmark::DoNotOptimize(quorvel_bench::shortest_decimal_loop(in.ords));
+    set_counters(state, in);
+}
+
+template <char* (*Loop)(const std::vector<double>&, char*)>
+void number_text(benchmark::State& state) {
+    const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
+    std::vector<char> buffer(in.ords.size() * quorvel_bench::TEXT_BYTES_PER_NUMBER);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(Loop(in.ords, buffer.data()));
+        benchmark::ClobberMemory();
+    }
+    set_counters(state, in);
+}
+
+// The standard library's shortest text (fixed or scientific, whichever is shorter).
+void BM_std_to_chars(benchmark::State& state) {
+    number_text<quorvel_bench::std_to_chars_loop>(state);
+}
+
+#ifdef QUORVEL_BENCH_DRAGONBOX
+void BM_dragonbox_to_decimal(benchmark::State& state) {
+    const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(quorvel_bench::dragonbox_to_decimal_loop(in.ords));
+    }
+    set_counters(state, in);
+}
+
+void BM_dragonbox_to_chars(benchmark::State& state) {
+    number_text<quorvel_bench::dragonbox_to_chars_loop>(state);
+}
+#endif
 
 void BM_ewkb_to_ewkt(benchmark::State& state) {
     const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
@@ -129,18 +171,32 @@ void BM_write_ewkb_hex(benchmark::State& state) {
     set_counters(state, in);
 }
 
+using quorvel_bench::LONLAT;
+using quorvel_bench::ONE_TWO;
+using quorvel_bench::RANDOM;
+
+// Every kind at 1,000 vertices; lon/lat and random also at 100,000.
 void geometry_args(benchmark::internal::Benchmark* b) {
-    for (int kind : {0, 1}) {
-        for (int vertices : {1000, 100000}) b->Args({kind, vertices});
-    }
+    for (int kind : quorvel_bench::STREAM_KINDS) b->Args({kind, 1000});
+    for (int kind : {LONLAT, RANDOM}) b->Args({kind, 100000});
+}
+
+void number_args(benchmark::internal::Benchmark* b) {
+    for (int kind : quorvel_bench::STREAM_KINDS) b->Args({kind, 1000});
 }
 
 void point_args(benchmark::internal::Benchmark* b) {
-    for (int kind : {0, 1, 2}) b->Args({kind, 1});
+    for (int kind : {LONLAT, RANDOM, ONE_TWO}) b->Args({kind, 1});
 }
 
 }  // namespace
 
+BENCHMARK(BM_shortest_decimal)->Apply(number_args);
+#ifdef QUORVEL_BENCH_DRAGONBOX
+BENCHMARK(BM_dragonbox_to_decimal)->Apply(number_args);
+BENCHMARK(BM_dragonbox_to_chars)->Apply(number_args);
+#endif
+BENCHMARK(BM_std_to_chars)->Apply(number_args);
 BENCHMARK(BM_format_ordinate)->Apply(geometry_args);
 BENCHMARK(BM_ewkb_to_ewkt)->Apply(geometry_args)->Apply(point_args);
 BENCHMARK(BM_read_number)->Apply(geometry_args);
@@ -149,11 +205,11 @@ BENCHMARK(BM_write_ewkb)->Apply(geometry_args)->Apply(point_args);
 BENCHMARK(BM_write_ewkb_hex)->Apply(geometry_args);
 
 int main(int argc, char** argv) {
-    const char* const names[2] = {"lonlat", "random"};
-    for (int kind : {0, 1}) {
+    for (int kind : quorvel_bench::STREAM_KINDS) {
         const auto sum = quorvel_bench::checksum(
             quorvel_bench::ordinates(kind, quorvel_bench::CHECKSUM_VERTICES));
-        benchmark::AddCustomContext(std::string("checksum_") + names[kind], std::to_string(sum));
+        benchmark::AddCustomContext(std::string("checksum_") + quorvel_bench::kind_name(kind),
+                                    std::to_string(sum));
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -2,11 +2,16 @@
 // stream, same rounding) and the WKB, WKT and bare number text made from them.
 //
 // kind 0: real-looking lon/lat with 6-7 decimals; 1: full-precision random doubles;
-// 2: every vertex (1, 2), for "POINT (1 2)".
+// 2: every vertex (1, 2), for "POINT (1 2)"; 3: full-precision doubles in [0, 1);
+// 4: numbers with 1 to 17 significant digits, each count equally often.
 #pragma once
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
@@ -17,9 +22,23 @@
 
 namespace quorvel_bench {
 
+inline constexpr int LONLAT = 0;
+inline constexpr int RANDOM = 1;
+inline constexpr int ONE_TWO = 2;
+inline constexpr int UNIT = 3;
+inline constexpr int MIXED = 4;
+// The kinds with a generated stream, by index, and their names in bench/data.py.
+inline constexpr int STREAM_KINDS[] = {LONLAT, RANDOM, UNIT, MIXED};
+inline const char* kind_name(int kind) {
+    static const char* const names[] = {"lonlat", "random", "one_two", "unit", "mixed"};
+    return names[kind];
+}
+
 inline constexpr std::uint64_t SEED = 0x5EEDC0DE2024u;
-inline constexpr std::uint64_t KIND_SEED[2] = {SEED, SEED ^ 0xA5A5A5A5A5A5A5A5u};
+inline constexpr std::uint64_t KIND_SEED[5] = {
+    SEED, SEED ^ 0xA5A5A5A5A5A5A5A5u, 0, SEED ^ 0x5A5A5A5A5A5A5A5Au, SEED ^ 0x3C3C3C3C3C3C3C3Cu};
 inline constexpr std::size_t CHECKSUM_VERTICES = 1000;
+inline constexpr std::uint64_t MAX_DIGITS = 17;
 
 class SplitMix64 {
 public:
@@ -37,11 +56,46 @@ private:
     std::uint64_t state_;
 };
 
+// How many significant digits the shortest round-trip text of v has.
+inline int significant_digits(double v) {
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, std::fabs(v));
+    const char* end = std::find(buf, r.ptr, 'e');
+    int digits = 0;
+    int trailing_zeros = 0;
+    for (const char* p = buf; p != end; ++p) {
+        if (*p == '.' || (*p == '0' && digits == 0)) continue;
+        ++digits;
+        trailing_zeros = *p == '0' ? trailing_zeros + 1 : 0;
+    }
+    return digits - trailing_zeros;
+}
+
+// The double nearest m × 10^(e - n + 1), n drawn from 1..17, for an n-digit m that
+// does not end in 0 and e in -1..2, drawn again (same n) until its shortest text
+// has n digits; as bench/data.py's mixed_ordinate.
+inline double mixed_ordinate(SplitMix64& rng) {
+    const auto n = static_cast<int>(1 + rng.next() % MAX_DIGITS);
+    std::uint64_t low = 1;
+    for (int i = 1; i < n; ++i) low *= 10;
+    for (;;) {
+        std::uint64_t m = low + rng.next() % (9 * low);
+        if (m % 10 == 0) m += 1;
+        const int e = static_cast<int>(rng.next() % 4) - 1;
+        const bool negative = (rng.next() & 1) != 0;
+        char text[48];
+        std::snprintf(text, sizeof text, "%s%llue%d", negative ? "-" : "",
+                      static_cast<unsigned long long>(m), e - n + 1);
+        const double v = std::strtod(text, nullptr);  // correctly rounded, as float()
+        if (significant_digits(v) == n) return v;
+    }
+}
+
 // x0 y0 x1 y1 ... of the first n vertices of the kind's stream.
 inline std::vector<double> ordinates(int kind, std::size_t n) {
     std::vector<double> out;
     out.reserve(2 * n);
-    if (kind == 2) {
+    if (kind == ONE_TWO) {
         for (std::size_t i = 0; i < n; ++i) {
             out.push_back(1.0);
             out.push_back(2.0);
@@ -50,9 +104,16 @@ inline std::vector<double> ordinates(int kind, std::size_t n) {
     }
     SplitMix64 rng(KIND_SEED[kind]);
     for (std::size_t i = 0; i < n; ++i) {
+        if (kind == UNIT || kind == MIXED) {
+            const double x = kind == UNIT ? rng.uniform() : mixed_ordinate(rng);
+            const double y = kind == UNIT ? rng.uniform() : mixed_ordinate(rng);
+            out.push_back(x);
+            out.push_back(y);
+            continue;
+        }
         double lon = -180.0 + 360.0 * rng.uniform();
         double lat = -90.0 + 180.0 * rng.uniform();
-        if (kind == 0) {
+        if (kind == LONLAT) {
             const double scale = (rng.next() & 1) == 0 ? 1e6 : 1e7;
             lon = std::floor(lon * scale + 0.5) / scale;
             lat = std::floor(lat * scale + 0.5) / scale;

@@ -4,14 +4,18 @@
 //
 //   profile MODE KIND VERTICES ITERATIONS
 //
-// MODE: format_ordinate, ewkb_to_ewkt, read_number, write_ewkb, write_ewkb_hex (the
-// loops of floor.cpp); KIND and VERTICES as there.  ITERATIONS 0 runs only the set-up,
-// so the difference of two runs is the cost of the loop alone.
+// MODE: shortest_decimal, dragonbox_to_decimal, dragonbox_to_chars, std_to_chars,
+// format_ordinate, ewkb_to_ewkt, read_number, write_ewkb, write_ewkb_hex (the loops
+// of floor.cpp; the Dragonbox modes fail in a build without it); KIND and VERTICES as
+// there.  ITERATIONS 0 runs only the set-up, so the difference of two runs is the
+// cost of the loop alone.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "inputs.hpp"
+#include "number_loops.hpp"
 #include "wkb_to_wkt/builder.hpp"
 #include "wkt_to_wkb/tokenizer.hpp"
 #include "wkt_to_wkb/writer.hpp"
@@ -20,8 +24,28 @@ namespace {
 
 volatile std::size_t sink;
 
+template <char* (*Loop)(const std::vector<double>&, char*)>
+void number_text(const quorvel_bench::Input& in, long iterations) {
+    std::vector<char> buffer(in.ords.size() * quorvel_bench::TEXT_BYTES_PER_NUMBER);
+    for (long i = 0; i < iterations; ++i) {
+        sink = static_cast<std::size_t>(Loop(in.ords, buffer.data()) - buffer.data());
+    }
+}
+
 bool run(const std::string& mode, const quorvel_bench::Input& in, long iterations) {
-    if (mode == "format_ordinate") {
+    if (mode == "shortest_decimal") {
+        for (long i = 0; i < iterations; ++i) sink = quorvel_bench::shortest_decimal_loop(in.ords);
+    } else if (mode == "std_to_chars") {
+        number_text<quorvel_bench::std_to_chars_loop>(in, iterations);
+#ifdef QUORVEL_BENCH_DRAGONBOX
+    } else if (mode == "dragonbox_to_decimal") {
+        for (long i = 0; i < iterations; ++i) {
+            sink = quorvel_bench::dragonbox_to_decimal_loop(in.ords);
+        }
+    } else if (mode == "dragonbox_to_chars") {
+        number_text<quorvel_bench::dragonbox_to_chars_loop>(in, iterations);
+#endif
+    } else if (mode == "format_ordinate") {
         std::string out;
         out.reserve(in.numbers.size() + 64);
         for (long i = 0; i < iterations; ++i) {

@@ -6,9 +6,20 @@ from __future__ import annotations
 from pathlib import Path
 from typing import Any
 
-KIND_INDEX = {"lonlat": 0, "random": 1, "one_two": 2}
+KIND_INDEX = {"lonlat": 0, "random": 1, "one_two": 2, "unit": 3, "mixed": 4}
 ARROW = {"wkb_to_wkt": "WKB->WKT", "wkt_to_wkb": "WKT->WKB", "hex_to_wkt": "hex->WKT",
          "wkt_to_hex": "WKT->hex"}
+# The kinds of the LineString, number and polygon rows, in the order of the targets.
+LINE_KINDS = ("random", "unit", "lonlat", "mixed")
+POLYGON_KINDS = ("random", "unit", "lonlat")
+PEERS = {"geoarrow": "geoarrow-c", "shapely": "shapely"}
+# Polygon targets: direction -> minimum speed-up over each peer.
+POLYGON_TARGETS = {"wkb_to_wkt": {"geoarrow": 2, "shapely": 5},
+                   "wkt_to_wkb": {"geoarrow": 1.5, "shapely": 10}}
+# The C++ number rows: benchmark -> what it measures.
+NUMBER_BENCHES = {"shortest_decimal": "ours", "dragonbox_to_decimal": "Dragonbox to_decimal",
+                  "dragonbox_to_chars": "Dragonbox to_chars", "std_to_chars": "std::to_chars",
+                  "format_ordinate": "format_ordinate", "ewkb_to_ewkt": "ewkb_to_ewkt"}
 
 
 def fmt_ns(ns: float | None) -> str:
@@ -70,7 +81,7 @@ def ratio(a: float | None, b: float | None) -> float | None:
 
 
 def analyse(cases: list[Any], floor: dict[str, Any], sweep: list[int],
-            line_vertices: int) -> dict[str, Any]:
+            line_vertices: int, polygon_vertices: int) -> dict[str, Any]:
     ix = Index(cases, floor)
     targets: list[dict[str, Any]] = []
 
@@ -79,38 +90,39 @@ def analyse(cases: list[Any], floor: dict[str, Any], sweep: list[int],
         targets.append({"target": name, "case": case, "measured": measured, "op": op,
                         "limit": limit, "passed": passed})
 
-    largest = max(sweep)
-    conversions = [("wkb_to_wkt", "format_ordinate", "ewkb_to_ewkt", 1.3),
-                   ("wkt_to_wkb", "read_number", "write_ewkb", 1.5)]
-    for direction, floor_bench, core_bench, limit in conversions:
-        arrow = ARROW[direction]
-        name = f"{arrow} <= {limit}x bare {floor_bench} per ordinate"
-        for kind in ("lonlat", "random"):
-            bare = ix.floor_ns(floor_bench, kind, line_vertices)
-            module = ix.per_ordinate("quorvel", kind, direction, line_vertices)
-            target(name, f"module, LineString {line_vertices:,}, {kind}", ratio(module, bare),
-                   "<=", limit)
-            core = ix.floor_ns(core_bench, kind, line_vertices)
-            target(name, f"C++ {core_bench}, LineString {line_vertices:,}, {kind}",
-                   ratio(core, bare), "<=", limit)
-        name = f"{arrow} >= 10x faster than shapely per coordinate, large"
-        for kind in ("lonlat", "random"):
-            q = ix.case("quorvel", "linestring", kind, direction, largest)
-            s = ix.case("shapely", "linestring", kind, direction, largest)
-            target(name, f"LineString {largest:,}, {kind}",
-                   ratio(s and s.ns, q and q.ns), ">=", 10)
+    line = f"LineString {line_vertices:,}"
+    # Digits alone: ours against Dragonbox's to_decimal, on full-precision doubles.
+    ours = ix.floor_ns("shortest_decimal", "random", line_vertices)
+    dragonbox = ix.floor_ns("dragonbox_to_decimal", "random", line_vertices)
+    target("digit generation <= 0.7x Dragonbox to_decimal (aim 0.5x)",
+           f"shortest_decimal, {line}, random", ratio(ours, dragonbox), "<=", 0.7)
+    # The whole conversion in C++ against Dragonbox's text alone, per ordinate.
+    for kind in LINE_KINDS:
+        core = ix.floor_ns("ewkb_to_ewkt", kind, line_vertices)
+        text = ix.floor_ns("dragonbox_to_chars", kind, line_vertices)
+        target("C++ WKB->WKT <= 0.8x Dragonbox to_chars per ordinate",
+               f"ewkb_to_ewkt, {line}, {kind}", ratio(core, text), "<=", 0.8)
+    # From Python, polygons per coordinate: speed-up over the vectorized peers.
+    for direction, limits in POLYGON_TARGETS.items():
+        for peer, limit in limits.items():
+            for kind in POLYGON_KINDS:
+                q = ix.case("quorvel", "polygons", kind, direction, polygon_vertices)
+                p = ix.case(peer, "polygons", kind, direction, polygon_vertices)
+                target(f"{ARROW[direction]} polygons >= {limit:g}x {PEERS[peer]}",
+                       f"{polygon_vertices} vertices, {kind}", ratio(p and p.ns, q and q.ns),
+                       ">=", limit)
     hex_case = ix.by_name.get(("python", "bytes.hex() of a 21-byte point WKB"))
-    for direction in ("wkb_to_wkt", "wkt_to_wkb"):
-        for kind in ("lonlat", "one_two"):
-            q = ix.case("quorvel", "point", kind, direction, 1)
-            s = ix.case("shapely", "point", kind, direction, 1)
-            target("point >= 15x faster than shapely per call", f"{ARROW[direction]}, {kind}",
-                   ratio(s and s.ns, q and q.ns), ">=", 15)
-    for direction in ("wkb_to_wkt", "wkt_to_wkb"):
-        for kind in ("lonlat", "one_two"):
-            q = ix.case("quorvel", "point", kind, direction, 1)
-            target("point within 3x of bytes.hex() (21 bytes)", f"{ARROW[direction]}, {kind}",
-                   ratio(q and q.ns, hex_case and hex_case.ns), "<=", 3)
+    for kind in ("lonlat", "one_two"):
+        q = ix.case("quorvel", "point", kind, "wkb_to_wkt", 1)
+        target("point WKB->WKT within 2x of bytes.hex() (21 bytes)", kind,
+               ratio(q and q.ns, hex_case and hex_case.ns), "<=", 2)
+    name = "WKT->WKB <= 1.5x bare read_number per ordinate"
+    for kind in LINE_KINDS:
+        bare = ix.floor_ns("read_number", kind, line_vertices)
+        module = ix.per_ordinate("quorvel", kind, "wkt_to_wkb", line_vertices)
+        target(name, f"module, {line}, {kind}", ratio(module, bare), "<=", 1.5)
+        core = ix.floor_ns("write_ewkb", kind, line_vertices)
+        target(name, f"C++ write_ewkb, {line}, {kind}", ratio(core, bare), "<=", 1.5)
     copy = ix.by_name.get(("python", "copy 1 MB: bytes(bytearray)"))
     header = [c for c in cases if c.group == "header" and c.impl == "quorvel"]
     for c in header:
@@ -119,7 +131,8 @@ def analyse(cases: list[Any], floor: dict[str, Any], sweep: list[int],
 
     # Ratios.
     ratios: dict[str, list[dict[str, Any]]] = {
-        "speedup_vs_shapely": [], "sweep_speedup": [], "floor": [], "per_call": [], "header": []}
+        "speedup_vs_shapely": [], "polygons": [], "numbers": [], "sweep_speedup": [],
+        "floor": [], "per_call": [], "header": []}
     seen = []
     for c in cases:
         if c.group == "matrix" and c.impl == "quorvel":
@@ -129,6 +142,26 @@ def analyse(cases: list[Any], floor: dict[str, Any], sweep: list[int],
                 seen.append(label)
             ratios["speedup_vs_shapely"].append({"input": label, "direction": c.direction,
                                                  "speedup": ratio(s and s.ns, c.ns)})
+    for kind in POLYGON_KINDS:
+        for direction in POLYGON_TARGETS:
+            q = ix.case("quorvel", "polygons", kind, direction, polygon_vertices)
+            if q is None:
+                continue
+            row = {"kind": kind, "direction": direction, "quorvel_ns": q.ns_per_coordinate}
+            for peer in PEERS:
+                p = ix.case(peer, "polygons", kind, direction, polygon_vertices)
+                row[f"{peer}_ns"] = p and p.ns_per_coordinate
+                row[f"vs_{peer}"] = ratio(p and p.ns, q.ns)
+            ratios["polygons"].append(row)
+    for kind in LINE_KINDS:
+        row = {"kind": kind, **{f"{b}_ns": ix.floor_ns(b, kind, line_vertices)
+                                for b in NUMBER_BENCHES}}
+        if all(v is None for k, v in row.items() if k != "kind"):
+            continue
+        row["ours_vs_to_decimal"] = ratio(row["shortest_decimal_ns"],
+                                          row["dragonbox_to_decimal_ns"])
+        row["ewkb_vs_to_chars"] = ratio(row["ewkb_to_ewkt_ns"], row["dragonbox_to_chars_ns"])
+        ratios["numbers"].append(row)
     for size in sweep:
         for kind in ("lonlat", "random"):
             row: dict[str, Any] = {"vertices": size, "kind": kind}
@@ -138,7 +171,7 @@ def analyse(cases: list[Any], floor: dict[str, Any], sweep: list[int],
                 row[direction] = ratio(s and s.ns, q and q.ns)
             ratios["sweep_speedup"].append(row)
     for level in ("module", "C++ core"):
-        for kind in ("lonlat", "random"):
+        for kind in LINE_KINDS:
             for size in (line_vertices, 100_000):
                 fmt = ix.floor_ns("format_ordinate", kind, size)
                 rn = ix.floor_ns("read_number", kind, size)
@@ -198,6 +231,22 @@ def render(analysis: dict[str, Any], cases: list[Any], floor: dict[str, Any],
     rows = [[label, *(fmt_ratio(v.get(d)) for d in directions)] for label, v in by_input.items()]
     parts.append(table("RATIOS: quorvel speed-up over shapely, per call (shapely time / quorvel time)",
                        ["input", *(ARROW[d] for d in directions)], rows))
+    rows = [[row["kind"], ARROW[row["direction"]], f"{row['quorvel_ns']:.1f}",
+             *(x for peer in PEERS for x in (fmt_num(row[f"{peer}_ns"]),
+                                              fmt_ratio(row[f"vs_{peer}"])))]
+            for row in r["polygons"]]
+    parts.append(table("RATIOS: polygons of 100 vertices, ns per coordinate (quorvel one call per "
+                       "geometry; geoarrow-c and shapely vectorized)",
+                       ["coordinates", "direction", "quorvel", "geoarrow-c", "speed-up",
+                        "shapely", "speed-up"], rows, 2))
+    rows = [[row["kind"], *(fmt_num(row[f"{b}_ns"]) for b in NUMBER_BENCHES),
+             fmt_ratio(row["ours_vs_to_decimal"]), fmt_ratio(row["ewkb_vs_to_chars"])]
+            for row in r["numbers"]]
+    if rows:
+        parts.append(table("RATIOS: number text in C++, ns per double (the 2,000 ordinates of a "
+                           "1,000-vertex LineString)",
+                           ["coordinates", *NUMBER_BENCHES.values(), "ours/to_decimal",
+                            "ewkb_to_ewkt/to_chars"], rows))
     rows = [[f"{row['vertices']:,}", row["kind"], fmt_ratio(row["wkb_to_wkt"]),
              fmt_ratio(row["wkt_to_wkb"])] for row in r["sweep_speedup"]]
     parts.append(table("RATIOS: speed-up over shapely by LineString size (1 = a point)",
@@ -221,17 +270,17 @@ def render(analysis: dict[str, Any], cases: list[Any], floor: dict[str, Any],
 
     # Absolute medians.
     rows = []
+    by_name = {(c.impl, c.name): c for c in cases}
     for label in analysis["inputs"]:
         for d in directions:
-            q = next((c for c in cases if c.impl == "quorvel" and c.name == f"{label}: {d}"), None)
-            s = next((c for c in cases if c.impl == "shapely" and c.name == f"{label}: {d}"), None)
-            if q is None:
-                continue
-            rows.append([label, ARROW[d], fmt_ns(q.ns_per_call), f"{q.ns_per_coordinate:.1f}",
-                         fmt_ns(s and s.ns_per_call), f"{s.ns_per_coordinate:.1f}" if s else "-"])
-    parts.append(table("MEDIANS: conversions (ns/coord = per vertex, one call per geometry)",
+            row = [label, ARROW[d]]
+            for impl in ("quorvel", "shapely", "geoarrow"):
+                c = by_name.get((impl, f"{label}: {d}"))
+                row += [fmt_ns(c and c.ns_per_call), fmt_num(c and c.ns_per_coordinate)]
+            rows.append(row)
+    parts.append(table("MEDIANS: conversions (ns/coord = per vertex; per call = per geometry)",
                        ["input", "direction", "quorvel/call", "ns/coord", "shapely/call",
-                        "ns/coord"], rows, 2))
+                        "ns/coord", "geoarrow-c/call", "ns/coord"], rows, 2))
     rows = []
     sizes = sorted({c.vertices for c in cases if c.group == "sweep"} | {1, 1000})
     for size in sizes:
@@ -249,7 +298,7 @@ def render(analysis: dict[str, Any], cases: list[Any], floor: dict[str, Any],
         rows = [[name, fmt_ns(res.ns), f"{res.ns / res.ordinates:.1f}"]
                 for name, res in sorted(floor.items(), key=lambda kv: floor_order(kv[0]))]
         parts.append(table("MEDIANS: C++ floor benchmark (arguments: coordinates 0 lonlat, "
-                           "1 random, 2 POINT (1 2); vertices)",
+                           "1 random, 2 POINT (1 2), 3 unit, 4 mixed; vertices)",
                            ["benchmark", "per iteration", "ns/ordinate"], rows))
     rows = [[c.impl, c.name, fmt_ns(c.ns)] for c in cases if c.group in ("per_call", "header")]
     parts.append(table("MEDIANS: per call", ["impl", "case", "median"], rows, 2))
@@ -257,15 +306,20 @@ def render(analysis: dict[str, Any], cases: list[Any], floor: dict[str, Any],
     rows = []
     for label, a in agreement.items():
         rows.append([label, ", ".join(f"{k}={v}" for k, v in a.items())])
-    parts.append(table("CHECK: outputs of both libraries on the same inputs (exact = the text "
-                       "reads back to the input's doubles)", ["input", "result"], rows, 2))
+    parts.append(table("CHECK: outputs of the libraries on the same inputs (exact = the text "
+                       "reads back to the input's doubles; same_wkb = quorvel's and shapely's "
+                       "WKB of the WKT are the input's)", ["input", "result"], rows, 2))
     return "\n\n".join(parts)
+
+
+def fmt_num(x: float | None) -> str:
+    return "-" if x is None else f"{x:.1f}"
 
 
 def floor_order(name: str) -> tuple:
     bench, kind, vertices = name.split("/")
-    order = ["BM_format_ordinate", "BM_ewkb_to_ewkt", "BM_read_number", "BM_from_chars",
-             "BM_write_ewkb", "BM_write_ewkb_hex"]
+    order = [f"BM_{b}" for b in NUMBER_BENCHES]
+    order += ["BM_read_number", "BM_from_chars", "BM_write_ewkb", "BM_write_ewkb_hex"]
     return (int(vertices) == 1, order.index(bench) if bench in order else 99, int(kind),
             int(vertices))
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""quorvel benchmark suite: quorvel against shapely 2, and against its own floor.
+"""quorvel benchmark suite: quorvel against shapely 2 and geoarrow-c, and against its
+own floor.
 
     python bench/run.py            # full run, about 3 minutes
     python bench/run.py --quick    # the same table from fewer, shorter runs (< 30 s)
@@ -13,6 +14,7 @@ from __future__ import annotations
 
 import argparse
 import datetime
+import importlib.metadata
 import json
 import os
 import platform
@@ -43,7 +45,7 @@ class Config:
     floor_min_time_s: float
 
 
-FULL = Config(0.03, 7, 3, 10_000, [1, 10, 100, 1_000, 10_000, 100_000], 5, 0.1)
+FULL = Config(0.03, 7, 3, 5_000, [1, 10, 100, 1_000, 10_000, 100_000], 5, 0.1)
 QUICK = Config(0.005, 3, 2, 1_000, [1, 10, 100, 1_000, 10_000], 3, 0.01)
 
 POLYGON_VERTICES = 100
@@ -57,12 +59,16 @@ SWEEP_DIRECTIONS = ("wkb_to_wkt", "wkt_to_wkb")
 @dataclass
 class InputSet:
     shape: str  # "point", "linestring" or "polygons"
-    kind: str  # "lonlat", "random" or, for points, "one_two" (POINT (1 2))
+    kind: str  # a kind of data.KINDS or, for points, "one_two" (POINT (1 2))
     vertices: int  # per geometry
     count: int  # geometries per timed iteration: 1, or the batch size
     wkb: Any  # bytes, or a list of bytes for the batch
     wkt: Any
     hex: Any
+    # The batch as the vectorized libraries take it, made before timing: numpy
+    # object arrays for shapely ("np_wkb", ...), Arrow arrays for geoarrow-c
+    # ("arrow_wkb", "arrow_wkt").
+    columns: dict[str, Any] = field(default_factory=dict)
 
     @property
     def label(self) -> str:
@@ -76,7 +82,7 @@ class InputSet:
 @dataclass
 class Case:
     group: str  # "matrix", "sweep", "per_call", "header"
-    impl: str  # "quorvel", "shapely" or "python"
+    impl: str  # "quorvel", "shapely", "geoarrow" or "python"
     name: str
     shape: str = ""
     kind: str = ""
@@ -98,12 +104,29 @@ class Case:
         return self.ns / (self.count * max(self.vertices, 1))
 
 
+def arrow_arrays(wkbs: list[bytes], wkts: list[str]) -> dict[str, Any]:
+    """The batch as geoarrow WKB and WKT extension arrays (empty without geoarrow)."""
+    try:
+        import geoarrow.pyarrow as ga
+        import pyarrow as pa
+    except ImportError:
+        return {}
+    return {"arrow_wkb": ga.wkb().wrap_array(pa.array(wkbs, pa.binary())),
+            "arrow_wkt": ga.wkt().wrap_array(pa.array(wkts, pa.utf8()))}
+
+
 def make_input(shape: str, kind: str, count: int, vertices: int, quorvel: Any) -> InputSet:
     if shape == "polygons":
+        import numpy as np
+
         rings = data.polygon_rings(kind, count, vertices)
         wkbs = [data.polygon_wkb(r) for r in rings]
         wkts = [quorvel.wkb_to_wkt(w) for w in wkbs]
-        return InputSet(shape, kind, vertices, count, wkbs, wkts, [w.hex().upper() for w in wkbs])
+        hexes = [w.hex().upper() for w in wkbs]
+        columns = {f"np_{name}": np.array(values, dtype=object)
+                   for name, values in (("wkb", wkbs), ("wkt", wkts), ("hex", hexes))}
+        return InputSet(shape, kind, vertices, count, wkbs, wkts, hexes,
+                        columns | arrow_arrays(wkbs, wkts))
     if kind == "one_two":
         wkb = data.point_wkb(1.0, 2.0)
     else:
@@ -112,8 +135,19 @@ def make_input(shape: str, kind: str, count: int, vertices: int, quorvel: Any) -
     return InputSet(shape, kind, vertices, 1, wkb, quorvel.wkb_to_wkt(wkb), wkb.hex().upper())
 
 
-def statements(direction: str, quorvel: Any, shapely: Any) -> dict[str, tuple[str, str, dict]]:
-    """impl -> (input attribute, statement over x, names)."""
+def quorvel_statement(func: Any, x: Any, batch: bool) -> tuple[str, dict]:
+    """func over x, or over each geometry of the batch x, one call per geometry."""
+    if batch:
+        return "for x in xs:\n    f(x)", {"f": func, "xs": x}
+    return "f(x)", {"f": func, "x": x}
+
+
+def statements(direction: str, quorvel: Any, shapely: Any, inputs: InputSet,
+               geoarrow: Any = None) -> dict[str, tuple[str, dict]]:
+    """impl -> (statement, names) converting the input in one direction.
+
+    quorvel converts one geometry per call, the batch in a Python loop; shapely and
+    geoarrow-c convert the batch in one vectorized call, on arrays made beforehand."""
     text_out = "w(r(x), rounding_precision=-1, trim=True)"
     table = {
         "wkb_to_wkt": ("wkb", quorvel.wkb_to_wkt, text_out, shapely.from_wkb, shapely.to_wkt),
@@ -123,23 +157,36 @@ def statements(direction: str, quorvel: Any, shapely: Any) -> dict[str, tuple[st
                        shapely.to_wkb),
     }
     attr, qf, sstmt, reader, writer = table[direction]
-    return {
-        "quorvel": (attr, "f(x)", {"f": qf}),
-        "shapely": (attr, sstmt, {"r": reader, "w": writer}),
-    }
+    batch = inputs.shape == "polygons"
+    x = getattr(inputs, attr)
+    out = {"quorvel": quorvel_statement(qf, x, batch),
+           "shapely": (sstmt, {"r": reader, "w": writer,
+                               "x": inputs.columns[f"np_{attr}"] if batch else x})}
+    geoarrow_call = {"wkb_to_wkt": ("as_wkt", "arrow_wkb"), "wkt_to_wkb": ("as_wkb", "arrow_wkt")}
+    if batch and geoarrow is not None and direction in geoarrow_call:
+        func, column = geoarrow_call[direction]
+        out["geoarrow"] = ("f(x)", {"f": getattr(geoarrow, func), "x": inputs.columns[column]})
+    return out
 
 
-def check_agreement(inputs: InputSet, quorvel: Any, shapely: Any,
+def check_agreement(inputs: InputSet, quorvel: Any, shapely: Any, geoarrow: Any = None,
                     limit: int = 1000) -> dict[str, Any]:
-    """Compares both libraries' outputs on the same input (the first `limit`
+    """Compares the libraries' outputs on the same input (the first `limit`
     geometries of a batch): equal text, text that reads back to exactly the input's
-    coordinates, and equal WKB that is the input's."""
+    coordinates, and equal WKB that is the input's; geoarrow-c on the batches."""
     wkbs = inputs.wkb if isinstance(inputs.wkb, list) else [inputs.wkb]
     wkts = inputs.wkt if isinstance(inputs.wkt, list) else [inputs.wkt]
+    n = min(len(wkbs), limit)
     counts = dict.fromkeys(("same_text", "quorvel_text_exact", "shapely_text_exact",
                             "same_wkb"), 0)
+    with_geoarrow = geoarrow is not None and "arrow_wkb" in inputs.columns
+    if with_geoarrow:
+        ga_texts = geoarrow.as_wkt(inputs.columns["arrow_wkb"][:n]).storage.to_pylist()
+        ga_wkbs = geoarrow.as_wkb(inputs.columns["arrow_wkt"][:n]).storage.to_pylist()
+        counts |= dict.fromkeys(("geoarrow_same_text", "geoarrow_text_exact",
+                                 "geoarrow_same_wkb"), 0)
     coords = shapely.get_coordinates
-    for wkb, wkt in zip(wkbs[:limit], wkts[:limit]):
+    for i, (wkb, wkt) in enumerate(zip(wkbs[:n], wkts[:n])):
         expected = coords(shapely.from_wkb(wkb))
         ours = quorvel.wkb_to_wkt(wkb)
         theirs = shapely.to_wkt(shapely.from_wkb(wkb), rounding_precision=-1, trim=True)
@@ -147,11 +194,16 @@ def check_agreement(inputs: InputSet, quorvel: Any, shapely: Any,
         counts["quorvel_text_exact"] += bool((coords(shapely.from_wkt(ours)) == expected).all())
         counts["shapely_text_exact"] += bool((coords(shapely.from_wkt(theirs)) == expected).all())
         counts["same_wkb"] += quorvel.wkt_to_wkb(wkt) == shapely.to_wkb(shapely.from_wkt(wkt)) == wkb
-    return {"geometries": min(len(wkbs), limit), **counts}
+        if with_geoarrow:
+            text = ga_texts[i]
+            counts["geoarrow_same_text"] += ours == text
+            counts["geoarrow_text_exact"] += bool((coords(shapely.from_wkt(text)) == expected).all())
+            counts["geoarrow_same_wkb"] += ga_wkbs[i] == wkb
+    return {"geometries": n, **counts}
 
 
 def run_python(cfg: Config, settings: harness.Settings, quorvel: Any, shapely: Any,
-               log: Any) -> tuple[list[Case], dict[str, Any]]:
+               geoarrow: Any, log: Any) -> tuple[list[Case], dict[str, Any]]:
     cases: list[Case] = []
     benches: list[harness.Bench] = []
     agreement: dict[str, Any] = {}
@@ -162,35 +214,42 @@ def run_python(cfg: Config, settings: harness.Settings, quorvel: Any, shapely: A
 
     t0 = time.perf_counter()
     log("preparing inputs")
-    # The conversion matrix: every shape and kind, four directions, both libraries.
+    # The conversion matrix: every shape and kind, four directions, every library.
     sets = [make_input("point", k, 1, 1, quorvel) for k in ("lonlat", "random", "one_two")]
     sets += [make_input("linestring", k, 1, LINE_VERTICES, quorvel) for k in data.KINDS]
     sets += [make_input("polygons", k, cfg.polygons, POLYGON_VERTICES, quorvel)
-             for k in data.KINDS]
+             for k in data.POLYGON_KINDS]
     for s in sets:
-        agreement[s.label] = check_agreement(s, quorvel, shapely)
-        batch = s.shape == "polygons"
+        agreement[s.label] = check_agreement(s, quorvel, shapely, geoarrow)
         for direction in DIRECTIONS:
-            for impl, (attr, stmt, names) in statements(direction, quorvel, shapely).items():
+            for impl, (stmt, names) in statements(direction, quorvel, shapely, s,
+                                                  geoarrow).items():
                 case = Case("matrix", impl, f"{s.label}: {direction}", s.shape, s.kind,
                             direction, s.vertices, s.count)
-                if batch:
-                    timed(case, f"for x in xs:\n    {stmt}", {**names, "xs": getattr(s, attr)},
-                          cfg.heavy_repeats)
-                else:
-                    timed(case, stmt, {**names, "x": getattr(s, attr)})
+                timed(case, stmt, names, cfg.heavy_repeats if s.shape == "polygons" else None)
+    # What geoarrow-c's figures leave out: the Arrow arrays made from the lists.
+    if geoarrow is not None:
+        import pyarrow as pa
+
+        batch = sets[-1]
+        for name, attr, ext, storage in (("WKB", "wkb", geoarrow.wkb(), pa.binary()),
+                                         ("WKT", "wkt", geoarrow.wkt(), pa.utf8())):
+            timed(Case("per_call", "geoarrow",
+                       f"Arrow {name} array of {batch.count:,} polygons from the list"),
+                  "w(a(x, t))", {"w": ext.wrap_array, "a": pa.array, "t": storage,
+                                 "x": getattr(batch, attr)}, cfg.heavy_repeats)
 
     # Size sweep for the plot; size 1 is the point and 1,000 the LineString above.
-    for kind in data.KINDS:
+    for kind in data.SWEEP_KINDS:
         for size in cfg.sweep:
             if size in (1, LINE_VERTICES):
                 continue
             s = make_input("linestring", kind, 1, size, quorvel)
             for direction in SWEEP_DIRECTIONS:
-                for impl, (attr, stmt, names) in statements(direction, quorvel, shapely).items():
+                for impl, (stmt, names) in statements(direction, quorvel, shapely, s).items():
                     case = Case("sweep", impl, f"{s.label}: {direction}", s.shape, kind,
                                 direction, size)
-                    timed(case, stmt, {**names, "x": getattr(s, attr)})
+                    timed(case, stmt, names)
 
     # Per-call floor: bytes.hex() of the same 21 bytes, and the bare loop.
     point = make_input("point", "lonlat", 1, 1, quorvel)
@@ -260,6 +319,13 @@ def run_floor(cfg: Config, args: argparse.Namespace, results_dir: Path,
     return results, context
 
 
+def package_version(name: str) -> str | None:
+    try:
+        return importlib.metadata.version(name)
+    except importlib.metadata.PackageNotFoundError:
+        return None
+
+
 def warn_if_stale(module: Any, log: Any) -> None:
     """Warns when the imported module is older than the sources next to this file:
     a benchmark of an old build says nothing about the current code."""
@@ -295,6 +361,12 @@ def main(argv: list[str] | None = None) -> int:
         print(f"cannot import {e.name}: install the module and the bench extra first "
               "(make bench, or pip install '.[bench]')", file=sys.stderr)
         return 2
+    try:
+        import geoarrow.pyarrow as geoarrow
+    except ImportError:
+        geoarrow = None
+        print("geoarrow-pyarrow is not installed: no geoarrow-c rows "
+              "(pip install '.[bench]')", file=sys.stderr)
 
     cfg = QUICK if args.quick else FULL
     settings = harness.Settings(cfg.min_repeat_s, cfg.repeats, args.clock)
@@ -309,8 +381,8 @@ def main(argv: list[str] | None = None) -> int:
     warn_if_stale(quorvel, log)
 
     floor, floor_context = run_floor(cfg, args, results_dir, log)
-    cases, agreement = run_python(cfg, settings, quorvel, shapely, log)
-    analysis = report.analyse(cases, floor, cfg.sweep, LINE_VERTICES)
+    cases, agreement = run_python(cfg, settings, quorvel, shapely, geoarrow, log)
+    analysis = report.analyse(cases, floor, cfg.sweep, LINE_VERTICES, POLYGON_VERTICES)
     print()
     print(report.render(analysis, cases, floor, agreement))
 
@@ -328,6 +400,8 @@ def main(argv: list[str] | None = None) -> int:
         "quorvel": getattr(quorvel, "__file__", ""),
         "shapely": shapely.__version__,
         "geos": shapely.geos_version_string,
+        "geoarrow_c": package_version("geoarrow-c"),
+        "pyarrow": package_version("pyarrow"),
         "floor_context": floor_context,
         "seconds": round(time.perf_counter() - started, 1),
     }

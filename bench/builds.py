@@ -1,0 +1,270 @@
+#!/usr/bin/env python3
+"""The module built several ways, timed side by side on the same rows.
+
+    python bench/builds.py            # builds what is missing, then times (a few minutes)
+    python bench/builds.py --quick    # fewer, shorter rounds
+
+Builds the extension module with each compiler and option set of BUILDS into a
+directory of its own under build/builds/, loads every build into this one process
+(each under the name quorvel, from its own file), checks that they all write the
+same output, and times WKB->WKT and WKT->WKB on the polygon batch and on
+1,000-vertex LineStrings, every kind of data, all builds round-robin.  Prints ns per
+coordinate with the ratio to the fastest build of each row, the targets with
+PASS/FAIL, and writes bench/results/builds.json.  A build that fails to compile is
+reported with its log and left out.
+"""
+
+from __future__ import annotations
+
+import argparse
+import importlib
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+from dataclasses import dataclass, field
+from pathlib import Path
+from types import ModuleType
+from typing import Any
+
+BENCH_DIR = Path(__file__).resolve().parent
+REPO_DIR = BENCH_DIR.parent
+sys.path.insert(0, str(BENCH_DIR))
+
+import data  # noqa: E402
+import harness  # noqa: E402
+import report  # noqa: E402
+import run  # noqa: E402
+
+DIRECTIONS = ("wkb_to_wkt", "wkt_to_wkb")
+# Targets: every build within this factor of the fastest on each WKB->WKT row; a
+# build without fast_float within this factor of one with it on each WKT->WKB row.
+WKB_TO_WKT_SPREAD = 1.1
+WKT_TO_WKB_WITHOUT_FAST_FLOAT = 1.5
+
+
+@dataclass
+class Build:
+    name: str  # directory under build/builds/
+    label: str
+    fast_float: bool
+    env: dict[str, str] = field(default_factory=dict)
+    compiler: str = "g++"
+    module: ModuleType | None = None
+    note: str = ""  # why it is missing
+
+
+BUILDS = [
+    Build("gcc-fast-float", "g++, fast_float", True),
+    Build("gcc", "g++, no fast_float", False),
+    Build("clang-libcxx", "clang-14 + libc++, no fast_float", False,
+          {"CXX": "clang++-14", "CXXFLAGS": "-stdlib=libc++", "LDFLAGS": "-stdlib=libc++"},
+          "clang++-14"),
+]
+
+
+def tool(name: str) -> str | None:
+    """The environment's tool (cmake, ninja) first, then PATH."""
+    local = Path(sys.executable).with_name(name)
+    return str(local) if local.exists() else shutil.which(name)
+
+
+def first_error(log: Path) -> str:
+    """The first compiler or CMake error message of the log."""
+    for line in log.read_text(errors="replace").splitlines():
+        if re.search(r"(^|\s)(fatal )?error:|^CMake Error", line):
+            return line.strip()[:300]
+    return "(no error message in the log)"
+
+
+def build(b: Build, root: Path, results_dir: Path) -> Path | None:
+    """Configures and builds the module; the path of the built extension, or None
+    with b.note saying why."""
+    cmake = tool("cmake")
+    if cmake is None:
+        b.note = "cmake not found"
+        return None
+    if shutil.which(b.compiler) is None:
+        b.note = f"{b.compiler} not found (Debian: see BUILDS_PACKAGES in the Makefile)"
+        return None
+    build_dir = root / b.name
+    configure = [cmake, "-S", str(REPO_DIR), "-B", str(build_dir), "-DCMAKE_BUILD_TYPE=Release",
+                 "-DQUORVEL_WERROR=ON", f"-DPython_EXECUTABLE={sys.executable}",
+                 f"-DQUORVEL_USE_FAST_FLOAT={'ON' if b.fast_float else 'OFF'}"]
+    ninja = tool("ninja")
+    if ninja and not (build_dir / "CMakeCache.txt").exists():
+        configure += ["-G", "Ninja", f"-DCMAKE_MAKE_PROGRAM={ninja}"]
+    log = results_dir / f"builds-{b.name}.log"
+    env = {**os.environ, **b.env}
+    with log.open("w") as out:
+        for step in (configure, [cmake, "--build", str(build_dir), "-j2", "--target", "quorvel"]):
+            out.write(f"$ {' '.join(step)}\n")
+            out.flush()
+            if subprocess.run(step, stdout=out, stderr=subprocess.STDOUT, env=env).returncode:
+                b.note = f"build failed: {first_error(log)} (log: {log})"
+                return None
+    cache = (build_dir / "CMakeCache.txt").read_text()
+    if b.fast_float and "QUORVEL_FAST_FLOAT_FOUND:INTERNAL=1" not in cache:
+        b.note = "fast_float not found (Debian: libfast-float-dev): built without it"
+    found = sorted(build_dir.glob("quorvel*.so")) + sorted(build_dir.glob("quorvel*.pyd"))
+    if not found:
+        b.note = f"no module in {build_dir}"
+        return None
+    return found[0]
+
+
+def load(path: Path) -> ModuleType:
+    """The extension at path, imported as quorvel from its directory; sys.modules
+    and sys.path are left as they were."""
+    saved = sys.modules.pop("quorvel", None)
+    sys.path.insert(0, str(path.parent))
+    try:
+        importlib.invalidate_caches()
+        module = importlib.import_module("quorvel")
+        assert Path(module.__file__ or "") == path, module.__file__
+        return module
+    finally:
+        sys.path.remove(str(path.parent))
+        sys.modules.pop("quorvel", None)
+        if saved is not None:
+            sys.modules["quorvel"] = saved
+
+
+def inputs(polygons: int, module: ModuleType) -> list[run.InputSet]:
+    sets = [run.make_input("polygons", k, polygons, run.POLYGON_VERTICES, module)
+            for k in data.POLYGON_KINDS]
+    sets += [run.make_input("linestring", k, 1, run.LINE_VERTICES, module) for k in data.KINDS]
+    return sets
+
+
+def same_output(builds: list[Build], sets: list[run.InputSet]) -> list[str]:
+    """The builds whose output differs from the first build's on any input."""
+    reference, *others = builds
+    differ = []
+    for b in others:
+        for s in sets:
+            wkbs = s.wkb if isinstance(s.wkb, list) else [s.wkb]
+            wkts = s.wkt if isinstance(s.wkt, list) else [s.wkt]
+            if any(b.module.wkb_to_wkt(w) != reference.module.wkb_to_wkt(w) for w in wkbs) or any(
+                    b.module.wkt_to_wkb(t) != reference.module.wkt_to_wkb(t) for t in wkts):
+                differ.append(b.label)
+                break
+    return differ
+
+
+def main(argv: list[str] | None = None) -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true", help="fewer, shorter rounds")
+    parser.add_argument("--clock", choices=("cpu", "wall"), default="cpu")
+    parser.add_argument("--build-root", default=str(REPO_DIR / "build" / "builds"))
+    parser.add_argument("--results-dir", default=str(BENCH_DIR / "results"))
+    parser.add_argument("--only", action="append", metavar="NAME",
+                        help="build and time only these builds (repeatable): "
+                        + ", ".join(b.name for b in BUILDS))
+    parser.add_argument("--check", action="store_true", help="exit 1 when a target fails")
+    args = parser.parse_args(argv)
+
+    results_dir = Path(args.results_dir)
+    results_dir.mkdir(parents=True, exist_ok=True)
+    builds = [b for b in BUILDS if not args.only or b.name in args.only]
+    for b in builds:
+        print(f"building {b.label} in {Path(args.build_root) / b.name}", flush=True)
+        path = build(b, Path(args.build_root).resolve(), results_dir)
+        if path is not None:
+            b.module = load(path)
+        if b.note:
+            print(f"  {b.label}: {b.note}", flush=True)
+    ready = [b for b in builds if b.module is not None]
+    if not ready:
+        print("no build to time", file=sys.stderr)
+        return 2
+
+    polygons = 500 if args.quick else 2_000
+    sets = inputs(polygons, ready[0].module)
+    differ = same_output(ready, sets)
+    print("every build writes the same text and bytes" if not differ
+          else f"OUTPUT DIFFERS from {ready[0].label}'s: {', '.join(differ)}")
+
+    settings = harness.Settings(0.005 if args.quick else 0.03, 3 if args.quick else 7, args.clock)
+    rows: list[tuple[run.InputSet, str]] = [(s, d) for s in sets for d in DIRECTIONS]
+    benches = {}
+    for s, direction in rows:
+        for b in ready:
+            x = s.wkb if direction == "wkb_to_wkt" else s.wkt
+            stmt, names = run.quorvel_statement(getattr(b.module, direction), x,
+                                                s.shape == "polygons")
+            benches[(s.label, direction, b.name)] = harness.Bench(stmt, names, settings)
+    print(f"timing {len(benches)} cases, {settings.repeats} rounds after calibration", flush=True)
+    harness.measure_interleaved(list(benches.values()))
+
+    def ns(s: run.InputSet, direction: str, b: Build) -> float | None:
+        bench = benches.get((s.label, direction, b.name))
+        return None if bench is None else bench.timing.per_iteration_ns / (s.count * s.vertices)
+
+    table_rows, targets, out_rows = [], [], []
+    for s, direction in rows:
+        figures = {b.name: ns(s, direction, b) for b in builds}
+        fastest = min(v for v in figures.values() if v is not None)
+        cells = [s.label, report.ARROW[direction]]
+        for b in builds:
+            v = figures[b.name]
+            cells.append("-" if v is None else f"{v:.1f} ({v / fastest:.2f}x)")
+        table_rows.append(cells)
+        out_rows.append({"input": s.label, "direction": direction, "ns_per_coordinate": figures})
+        for b in builds:
+            v = figures[b.name]
+            if direction == "wkb_to_wkt":
+                targets.append((f"WKB->WKT within {WKB_TO_WKT_SPREAD:g}x of the fastest build",
+                                b, s.label, None if v is None else v / fastest,
+                                WKB_TO_WKT_SPREAD))
+            elif not b.fast_float:
+                with_ff = [figures[o.name] for o in builds if o.fast_float and figures[o.name]]
+                targets.append((f"WKT->WKB without fast_float within "
+                                f"{WKT_TO_WKB_WITHOUT_FAST_FLOAT:g}x of g++ with it", b, s.label,
+                                None if v is None or not with_ff else v / with_ff[0],
+                                WKT_TO_WKB_WITHOUT_FAST_FLOAT))
+    print()
+    print(report.table("ns per coordinate (ratio to the fastest build of the row)",
+                       ["input", "direction", *(b.label for b in builds)], table_rows, 2))
+
+    # One line per target and build: the worst row.
+    summary = []
+    for name in dict.fromkeys(t[0] for t in targets):
+        for b in builds:
+            mine = [t for t in targets if t[0] == name and t[1] is b]
+            if not mine:
+                continue
+            measured = [t[3] for t in mine]
+            worst = None if None in measured else max(measured)
+            worst_row = None if worst is None else mine[measured.index(worst)][2]
+            passed = None if worst is None else worst <= mine[0][4]
+            summary.append({"target": name, "build": b.label, "worst_row": worst_row,
+                            "measured": worst, "limit": mine[0][4], "passed": passed})
+    print()
+    print(report.table("TARGETS (the worst row of each build)",
+                       ["target", "build", "worst row", "measured", "limit", "result"],
+                       [[t["target"], t["build"], t["worst_row"] or "-",
+                         report.fmt_ratio(t["measured"]), f"<= {t['limit']:g}x",
+                         "n/a" if t["passed"] is None else ("PASS" if t["passed"] else "FAIL")]
+                        for t in summary], 3))
+    for b in builds:
+        if b.note:
+            print(f"note: {b.label}: {b.note}")
+
+    result: dict[str, Any] = {
+        "builds": [{"name": b.name, "label": b.label, "fast_float": b.fast_float, "env": b.env,
+                    "built": b.module is not None, "note": b.note} for b in builds],
+        "polygons": polygons, "clock": args.clock, "load_average": os.getloadavg(),
+        "same_output": not differ, "rows": out_rows, "targets": summary,
+    }
+    path = results_dir / "builds.json"
+    path.write_text(json.dumps(result, indent=2) + "\n")
+    print(f"\nwrote {path}; load average at the end {os.getloadavg()[0]:.2f}")
+    failed = differ or any(t["passed"] is False for t in summary)
+    return 1 if args.check and failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,64 @@
+// The number loops that floor.cpp times and profile.cpp counts: shortest digits and
+// number text of every double of a list, by our formatter, by Dragonbox (when the
+// build has it: QUORVEL_BENCH_DRAGONBOX, Debian libdragonbox-dev) and by the
+// standard library.
+//
+// The digit loops return a sum of the digits and exponents, so that no call can be
+// left out; the text loops write the numbers one after the other, without
+// separators, into a buffer of TEXT_BYTES_PER_NUMBER bytes per double and return the
+// end of the text.  None of them is given a zero, which Dragonbox's to_decimal does
+// not take.
+#pragma once
+
+#include <charconv>
+#include <cstdint>
+#include <vector>
+
+#include "wkb_to_wkt/shortest_digits.hpp"
+
+#ifdef QUORVEL_BENCH_DRAGONBOX
+#include <dragonbox/dragonbox.h>
+#include <dragonbox/dragonbox_to_chars.h>
+#endif
+
+namespace quorvel_bench {
+
+inline constexpr std::size_t TEXT_BYTES_PER_NUMBER = 32;
+
+inline std::uint64_t shortest_decimal_loop(const std::vector<double>& values) {
+    std::uint64_t sum = 0;
+    for (double v : values) {
+        const auto d = quorvel::shortest_decimal(v);
+        sum += d.significand + static_cast<std::uint64_t>(d.exponent);
+    }
+    return sum;
+}
+
+inline char* std_to_chars_loop(const std::vector<double>& values, char* out) {
+    for (double v : values) out = std::to_chars(out, out + TEXT_BYTES_PER_NUMBER, v).ptr;
+    return out;
+}
+
+#ifdef QUORVEL_BENCH_DRAGONBOX
+inline constexpr bool HAVE_DRAGONBOX = true;
+
+// The sign is ignored, as shortest_decimal ignores it.
+inline std::uint64_t dragonbox_to_decimal_loop(const std::vector<double>& values) {
+    std::uint64_t sum = 0;
+    for (double v : values) {
+        const auto d = jkj::dragonbox::to_decimal(v, jkj::dragonbox::policy::sign::ignore);
+        sum += d.significand + static_cast<std::uint64_t>(d.exponent);
+    }
+    return sum;
+}
+
+// Dragonbox's own text: the digits in scientific form ("1.2345E2").
+inline char* dragonbox_to_chars_loop(const std::vector<double>& values, char* out) {
+    for (double v : values) out = jkj::dragonbox::to_chars_n(v, out);
+    return out;
+}
+#else
+inline constexpr bool HAVE_DRAGONBOX = false;
+#endif
+
+}  // namespace quorvel_bench
