@@ -154,8 +154,8 @@ inline Candidate shortest_regular(std::uint64_t c, int q) noexcept {
     const std::uint64_t upper = mod40 > TWENTY ? 1 : 0;  // the nearer multiple of 40 is above
     const std::uint64_t u = upper != 0 ? FORTY - mod40 : mod40;
     // a - b within [-2, 2] units
-    const auto close = [](std::uint64_t a, std::uint64_t b) { return a - b + 2 <= 4; };
-    if (close(u, d) | close(mod4, TWO)) [[unlikely]] {
+    const auto close = [](std::uint64_t a, std::uint64_t b) -> unsigned { return a - b + 2 <= 4; };
+    if ((close(u, d) | close(mod4, TWO)) != 0) [[unlikely]] {
         const DecimalDigits exact = schubfach_regular(c, q);
         return {exact.significand, exact.exponent, false};
     }
@@ -169,6 +169,36 @@ inline Candidate shortest_regular(std::uint64_t c, int q) noexcept {
 
 // The shortest decimal of a subnormal, or of a power of two above them, as 17 digits.
 DecimalDigits seventeen_digits_rare(std::uint64_t bits) noexcept;
+
+// d without the trailing zeros of its significand (at most 17 digits).  Divisibility
+// by 10^n without dividing, after T. Granlund and P. Montgomery, "Division by
+// invariant integers using multiplication" (PLDI 1994), section 9: x is a multiple
+// of 2^n × 5^n exactly when x × (5^-n mod 2^64), rotated right by n bits, is at most
+// (2^64 - 1) / 10^n, and that rotated product is then x / 10^n.
+inline DecimalDigits without_trailing_zeros(DecimalDigits d) noexcept {
+    struct Step {
+        int n;
+        std::uint64_t inverse;  // 5^-n mod 2^64
+        std::uint64_t limit;    // (2^64 - 1) / 10^n
+    };
+    constexpr auto step = [](int n) {
+        std::uint64_t five = 1;
+        for (int i = 0; i < n; ++i) five *= 5;
+        std::uint64_t inverse = 1;  // Newton's iteration for the inverse modulo 2^64
+        for (int i = 0; i < 6; ++i) inverse *= 2 - five * inverse;
+        return Step{n, inverse, ~std::uint64_t{0} / (five << n)};
+    };
+    constexpr Step STEPS[] = {step(16), step(8), step(4), step(2), step(1)};
+    for (const Step& s : STEPS) {
+        const std::uint64_t product = d.significand * s.inverse;
+        const std::uint64_t rotated = (product >> s.n) | (product << (64 - s.n));
+        if (rotated <= s.limit) {
+            d.significand = rotated;
+            d.exponent += s.n;
+        }
+    }
+    return d;
+}
 
 }  // namespace shortest_detail
 
@@ -202,13 +232,11 @@ inline DecimalDigits shortest_decimal(double v) noexcept {
         d = seventeen_digits_rare(bits);
     } else {
         const Candidate c = shortest_regular(fraction | HIDDEN_BIT, biased - EXPONENT_BIAS);
-        // The known zero of a multiple of ten dropped at once; more zeros are rare.
+        // The known zero of a multiple of ten dropped at once.
         d = {c.ten ? c.significand / 10 : c.significand, c.exponent + (c.ten ? 1 : 0)};
     }
-    while (d.significand % 10 == 0) [[unlikely]] {
-            d.significand /= 10;
-            d.exponent += 1;
-        }
+    // More zeros are rare for most data, common for short decimals.
+    if (d.significand % 10 == 0) d = without_trailing_zeros(d);
     return d;
 }
 
