@@ -16,7 +16,7 @@ BUILD_FLAGS := --no-build-isolation -Ccmake.define.QUORVEL_WERROR=ON
 # only slower.
 DEBIAN_PACKAGES ?= libdragonbox-dev libfast-float-dev libbenchmark-dev
 
-.PHONY: demo test bench fuzz-replay fuzz test-asan install deps venv clean
+.PHONY: demo test test-libcxx verify-number-reader bench fuzz-replay fuzz test-asan install deps venv clean
 
 demo: install
 	$(PY) examples/demo.py
@@ -24,6 +24,30 @@ demo: install
 test: install
 	$(PIP) install '.[test]' $(BUILD_FLAGS)
 	$(PY) -m pytest tests
+
+# The whole suite against a build with clang and libc++ and none of the optional
+# packages (fast_float and Dragonbox ignored by build options), in a virtual
+# environment of its own.
+LIBCXX_PACKAGES ?= clang-14 libc++-14-dev libc++abi-14-dev
+LIBCXX_VENV ?= .venv-libcxx
+LIBCXX_PY := $(abspath $(LIBCXX_VENV))/bin/python
+LIBCXX_FLAGS := -Cbuild-dir=build/libcxx -Ccmake.define.CMAKE_CXX_COMPILER=clang++-14 \
+  -Ccmake.define.CMAKE_CXX_FLAGS=-stdlib=libc++ -Ccmake.define.CMAKE_MODULE_LINKER_FLAGS=-stdlib=libc++ \
+  -Ccmake.define.QUORVEL_USE_FAST_FLOAT=OFF -Ccmake.define.QUORVEL_USE_DRAGONBOX=OFF
+
+test-libcxx:
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(LIBCXX_PACKAGES)"
+	@$(MAKE) --no-print-directory venv VENV=$(LIBCXX_VENV) VIRTUAL_ENV=
+	$(LIBCXX_PY) -m pip --disable-pip-version-check -q install '.[test]' $(BUILD_FLAGS) $(LIBCXX_FLAGS)
+	$(LIBCXX_PY) -m pytest tests
+
+# The number reader against strtod, std::from_chars and fast_float on VERIFY_COUNT
+# random and adversarial texts (verify/number_reader.cpp).
+VERIFY_COUNT ?= 100000000
+verify-number-reader: venv
+	$(WITH_VENV_PATH) cmake -S verify -B build/verify -DCMAKE_BUILD_TYPE=Release >/dev/null
+	$(WITH_VENV_PATH) cmake --build build/verify -j2 --target number_reader >/dev/null
+	build/verify/number_reader $(VERIFY_COUNT)
 
 # Benchmarks against shapely and against the C++ floor; BENCH_ARGS=--quick for a
 # short run.
