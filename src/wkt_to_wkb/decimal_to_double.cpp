@@ -1,12 +1,10 @@
 #include "wkt_to_wkb/decimal_to_double.hpp"
 
-#include <bit>
 #include <cstring>
 
-#include "lib/powers_of_ten.hpp"
-#include "lib/wide_multiply.hpp"
-
 namespace quorvel {
+
+namespace decimal_detail {
 
 namespace {
 
@@ -24,14 +22,21 @@ constexpr bool low_halves_are_zero() {
 }
 static_assert(MAX_LOW_HALF_ZERO_POWER <= MAX_EXACT_POWER_OF_TEN && low_halves_are_zero());
 
-// floor(k × log2(10)) for |k| <= 400: 217706 / 2^16 is log2(10) close enough for that range
-// (checked against exact integer logarithms).
-constexpr int floor_log2_pow10(int k) noexcept {
-    return (k * 217706) >> 16;
+// floor_log2_pow10 against the table: from 10^k to 10^(k+1) the binary exponent of
+// the entry grows by 3 when ten times the power's significand stays below 2^131, by
+// 4 otherwise.  Only the entry of 10^-1 is the rounded-down edge 2^131 / 10 itself,
+// and 10^-1 is exactly on the edge (10^0 = 2^0): counted as not below.
+constexpr bool floor_log2_pow10_matches_table() {
+    constexpr std::uint64_t EDGE = 0xCCCCCCCCCCCCCCCCu;  // both halves of 2^131 / 10
+    if (floor_log2_pow10(0) != 0) return false;
+    for (int k = MIN_POWER_OF_TEN; k < MAX_POWER_OF_TEN; ++k) {
+        const PowerOfTen128& t = POWERS_OF_TEN_128[k - MIN_POWER_OF_TEN];
+        const bool below = t.high < EDGE || (t.high == EDGE && t.low < EDGE);
+        if (floor_log2_pow10(k + 1) - floor_log2_pow10(k) != (below ? 3 : 4)) return false;
+    }
+    return true;
 }
-
-// The largest decimal exponent at which a mantissa of one still stays below 2^1024.
-constexpr long long MAX_FINITE_POWER = 308;
+static_assert(floor_log2_pow10_matches_table());
 
 // The fast path's answer: the bits of the rounded magnitude when decided, otherwise
 // the bits of the lower of the two doubles between which the value lies too close to
@@ -53,7 +58,8 @@ FastRounding eisel_lemire(std::uint64_t mantissa, long long q) noexcept {
     const PowerOfTen128& power = POWERS_OF_TEN_128[k - MIN_POWER_OF_TEN];
     // The top 128 bits of the 192-bit product normalized × power.  The low half of the
     // power adds less than one unit to them and can only move the bits we keep when
-    // the nine bits under them are all ones; only then is it multiplied in.
+    // the nine bits under them are all ones; only then is it multiplied in.  (The
+    // common case of what follows is inline in decimal_to_double.)
     UInt128 z = multiply_wide(normalized, power.high);
     if ((z.high & 0x1FF) == 0x1FF) {
         const std::uint64_t low_part = multiply_high(normalized, power.low);
@@ -316,7 +322,7 @@ BigInteger leading_digits(const SignificantDigits& s, long long& e10) noexcept {
 
 }  // namespace
 
-double decimal_to_double(std::uint64_t mantissa, long long e10) noexcept {
+double decimal_to_double_in_full(std::uint64_t mantissa, long long e10) noexcept {
     if (mantissa == 0) return 0.0;
     const FastRounding r = eisel_lemire(mantissa, e10);
     if (r.decided) return std::bit_cast<double>(r.bits);
@@ -324,7 +330,10 @@ double decimal_to_double(std::uint64_t mantissa, long long e10) noexcept {
     return std::bit_cast<double>(settle(digits, e10, r.bits));
 }
 
+}  // namespace decimal_detail
+
 double decimal_text_to_double(const char* begin, const char* end) noexcept {
+    using namespace decimal_detail;
     const SignificantDigits s = significant_digits(begin, end);
     if (s.first == nullptr) return 0.0;
     // The first 19 significant digits and whether any later one is nonzero.
@@ -338,15 +347,11 @@ double decimal_text_to_double(const char* begin, const char* end) noexcept {
         }
     }
     const long long e10 = s.lead - (count - 1);
-    const FastRounding r = eisel_lemire(mantissa, e10);
-    if (!any_nonzero_digit(p, s.end)) {
-        if (r.decided) return std::bit_cast<double>(r.bits);
-        BigInteger digits(mantissa);
-        return std::bit_cast<double>(settle(digits, e10, r.bits));
-    }
+    if (!any_nonzero_digit(p, s.end)) return decimal_to_double(mantissa, e10);
     // The value lies strictly between mantissa × 10^e10 and (mantissa + 1) × 10^e10, at
     // most 10^-18 of it apart: it rounds as they do when they agree, and otherwise to
     // the first one's double or the one after it.
+    const FastRounding r = eisel_lemire(mantissa, e10);
     const FastRounding above = eisel_lemire(mantissa + 1, e10);
     if (r.decided && above.decided && r.bits == above.bits) {
         return std::bit_cast<double>(r.bits);

@@ -24,13 +24,57 @@
 // does as well.  The integers live in fixed arrays on the stack.
 #pragma once
 
+#include <bit>
 #include <cstdint>
+
+#include "lib/powers_of_ten.hpp"
+#include "lib/wide_multiply.hpp"
 
 namespace quorvel {
 
+namespace decimal_detail {
+
+// floor(k × log2(10)) for MIN_POWER_OF_TEN <= k <= MAX_POWER_OF_TEN (checked against
+// the table in decimal_to_double.cpp).
+constexpr int floor_log2_pow10(int k) noexcept {
+    return (k * 217706) >> 16;
+}
+
+// The largest decimal exponent at which a mantissa of one still stays below 2^1024.
+inline constexpr int MAX_FINITE_POWER = 308;
+
+// What the inline path of decimal_to_double leaves: everything, with the cases it
+// skips (subnormals, overflow, exact ties, products too close to a halfway point).
+double decimal_to_double_in_full(std::uint64_t mantissa, long long e10) noexcept;
+
+}  // namespace decimal_detail
+
 // mantissa × 10^e10 rounded to the nearest double, ties to even: +infinity when it
 // rounds past the largest double, +0 when it rounds below the smallest subnormal.
-double decimal_to_double(std::uint64_t mantissa, long long e10) noexcept;
+inline double decimal_to_double(std::uint64_t mantissa, long long e10) noexcept {
+    using namespace decimal_detail;
+    // The common case of the fast path, settled by the high half of the power alone:
+    // the nine bits under the 54 kept are not all ones, so the low half cannot move
+    // them; the bits under the rounding bit are neither all zeros nor all ones, so
+    // the value is neither an exact tie nor near one; and the double is normal.
+    if (mantissa != 0 && e10 >= MIN_POWER_OF_TEN && e10 <= MAX_FINITE_POWER) {
+        const int k = static_cast<int>(e10);
+        const int leading_zeros = std::countl_zero(mantissa);
+        const PowerOfTen128& power = POWERS_OF_TEN_128[k - MIN_POWER_OF_TEN];
+        const UInt128 z = multiply_wide(mantissa << leading_zeros, power.high);
+        const int upper = static_cast<int>(z.high >> 63);
+        const std::uint64_t m = z.high >> (9 + upper);
+        const int biased = 1086 + upper + floor_log2_pow10(k) - leading_zeros;
+        if ((z.high & 0x1FF) != 0x1FF && z.low + 1 > 1 &&
+            static_cast<unsigned>(biased - 1) < 2046u) {
+            // Round half up (no tie here); a carry moves into the exponent, up to
+            // infinity.
+            return std::bit_cast<double>((static_cast<std::uint64_t>(biased - 1) << 52) + (m >> 1) +
+                                         (m & 1));
+        }
+    }
+    return decimal_to_double_in_full(mantissa, e10);
+}
 
 // The same for the text of an unsigned decimal, digits [. digits] [(e|E) [+-] digits]
 // with at least one digit before or after the point, of any length.
