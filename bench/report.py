@@ -265,6 +265,7 @@ def render(analysis: dict[str, Any], cases: list[Any], floor: dict[str, Any],
 def floor_order(name: str) -> tuple:
     bench, kind, vertices = name.split("/")
     order = ["BM_format_ordinate", "BM_ewkb_to_ewkt", "BM_read_number", "BM_from_chars",
+             "BM_fast_float",
              "BM_write_ewkb", "BM_write_ewkb_hex"]
     return (int(vertices) == 1, order.index(bench) if bench in order else 99, int(kind),
             int(vertices))
