@@ -67,8 +67,10 @@ FastRounding eisel_lemire(std::uint64_t mantissa, long long q) noexcept {
         z.high += z.low < low_part;
     }
     // z.high has its top bit at 63 or 62; keep 54 bits: the 53 of a double and the
-    // rounding bit.  The exact product lies in [z, z + 2) units of the low half, so
-    // the kept bits are exact unless every bit under them is one.
+    // rounding bit.  With the low half multiplied in, the exact product lies within two
+    // units of z.low's last bit above z; without it, the nine bits tested above keep
+    // the shortfall from reaching the kept bits.  Either way the kept bits are exact
+    // unless every bit under them is one.
     const int upper = static_cast<int>(z.high >> 63);
     const int shift = 9 + upper;
     const std::uint64_t m = z.high >> shift;
