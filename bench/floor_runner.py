@@ -28,14 +28,16 @@ def _cmake() -> str | None:
     return shutil.which("cmake")
 
 
-def build(build_dir: Path, log: Path, target: str = "floor") -> Path | None:
-    """Configures and builds a target of bench/ into build_dir; the binary, or None
-    with a note."""
+def build(build_dir: Path, log: Path, target: str = "floor",
+          defines: tuple[str, ...] = ()) -> Path | None:
+    """Configures and builds a target of bench/ into build_dir, with extra CMake
+    definitions ("NAME=VALUE"); the binary, or None with a note."""
     cmake = _cmake()
     if cmake is None:
         print(f"{target}: cmake not found; skipped", file=sys.stderr)
         return None
-    configure = [cmake, "-S", str(BENCH_DIR), "-B", str(build_dir), "-DCMAKE_BUILD_TYPE=Release"]
+    configure = [cmake, "-S", str(BENCH_DIR), "-B", str(build_dir), "-DCMAKE_BUILD_TYPE=Release",
+                 *(f"-D{d}" for d in defines)]
     ninja = Path(sys.executable).with_name("ninja")
     if not (build_dir / "CMakeCache.txt").exists() and (ninja.exists() or shutil.which("ninja")):
         configure += ["-G", "Ninja"]

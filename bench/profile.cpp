@@ -5,14 +5,21 @@
 //   profile MODE KIND VERTICES ITERATIONS
 //
 // MODE: shortest_decimal, dragonbox_to_decimal, dragonbox_to_chars, std_to_chars,
-// format_ordinate, ewkb_to_ewkt, read_number, write_ewkb, write_ewkb_hex (the loops
-// of floor.cpp; the Dragonbox modes fail in a build without it); KIND and VERTICES as
-// there.  ITERATIONS 0 runs only the set-up, so the difference of two runs is the
-// cost of the loop alone.
+// format_ordinate, ewkb_to_ewkt, read_number, from_chars, fast_float (when its header
+// is there), write_ewkb, write_ewkb_hex (the loops of floor.cpp; the Dragonbox modes
+// fail in a build without it); KIND and VERTICES as there.  ITERATIONS 0 runs only the
+// set-up, so the difference of two runs is the cost of the loop alone.
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <system_error>
 #include <vector>
+
+#if __has_include(<fast_float/fast_float.h>)
+#include <fast_float/fast_float.h>
+#define QUORVEL_BENCH_FAST_FLOAT 1
+#endif
 
 #include "inputs.hpp"
 #include "number_loops.hpp"
@@ -30,6 +37,24 @@ void number_text(const quorvel_bench::Input& in, long iterations) {
     for (long i = 0; i < iterations; ++i) {
         sink = static_cast<std::size_t>(Loop(in.ords, buffer.data()) - buffer.data());
     }
+}
+
+// A whole-token parser over the bare number text.
+template <class Parse>
+bool parse_loop(const quorvel_bench::Input& in, long iterations, Parse parse) {
+    const char* const end = in.numbers.data() + in.numbers.size();
+    for (long i = 0; i < iterations; ++i) {
+        double sum = 0;
+        for (const char* p = in.numbers.data(); p < end;) {
+            double v = 0;
+            const auto r = parse(p, end, v);
+            if (r.ec != std::errc{}) return false;
+            sum += v;
+            for (p = r.ptr; p < end && *p == ' ';) ++p;
+        }
+        sink = static_cast<std::size_t>(sum != 0);
+    }
+    return true;
 }
 
 bool run(const std::string& mode, const quorvel_bench::Input& in, long iterations) {
@@ -70,6 +95,16 @@ bool run(const std::string& mode, const quorvel_bench::Input& in, long iteration
             }
             sink = static_cast<std::size_t>(sum != 0);
         }
+    } else if (mode == "from_chars") {
+        return parse_loop(in, iterations, [](const char* p, const char* end, double& v) {
+            return std::from_chars(p, end, v);
+        });
+#if QUORVEL_BENCH_FAST_FLOAT
+    } else if (mode == "fast_float") {
+        return parse_loop(in, iterations, [](const char* p, const char* end, double& v) {
+            return fast_float::from_chars(p, end, v);
+        });
+#endif
     } else if (mode == "write_ewkb" || mode == "write_ewkb_hex") {
         const bool hex = mode == "write_ewkb_hex";
         for (long i = 0; i < iterations; ++i) {

@@ -319,7 +319,8 @@ def fmt_num(x: float | None) -> str:
 def floor_order(name: str) -> tuple:
     bench, kind, vertices = name.split("/")
     order = [f"BM_{b}" for b in NUMBER_BENCHES]
-    order += ["BM_read_number", "BM_from_chars", "BM_write_ewkb", "BM_write_ewkb_hex"]
+    order += ["BM_read_number", "BM_from_chars", "BM_fast_float", "BM_write_ewkb",
+              "BM_write_ewkb_hex"]
     return (int(vertices) == 1, order.index(bench) if bench in order else 99, int(kind),
             int(vertices))
 

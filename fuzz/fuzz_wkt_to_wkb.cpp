@@ -9,15 +9,23 @@
 // - an embedded SRID lands in bytes 5..8 behind the flagged type word;
 // - the reader accepts every output, and converting its text back gives the same
 //   text again (the text is canonical);
-// - every error follows the message rules.
+// - every error follows the message rules;
+// - every run of number bytes that reads as a number token has the value of the
+//   standard library's from_chars (where it has one for double; the core here reads
+//   numbers with our own reader), and an overflow is refused.
+#include <charconv>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "fuzz_common.hpp"
 #include "lib/hex.hpp"
 #include "wkb_to_wkt/builder.hpp"
+#include "wkt_to_wkb/number.hpp"
 #include "wkt_to_wkb/tokenizer.hpp"
 #include "wkt_to_wkb/writer.hpp"
 
@@ -71,10 +79,50 @@ quorvel::Result<std::string> write_both(std::string_view text, bool embed, std::
     return binary;
 }
 
+// Each maximal run of number bytes that is a whole number token, against from_chars.
+void check_number_values(std::string_view text) {
+#if defined(__cpp_lib_to_chars)
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p < end) {
+        if (!quorvel::number_detail::is_number_byte(*p)) {
+            ++p;
+            continue;
+        }
+        const char* q = p;
+        while (q < end && quorvel::number_detail::is_number_byte(*q)) ++q;
+        const quorvel::NumberToken token = quorvel::read_number_token(p, q);
+        const std::string_view run(p, static_cast<std::size_t>(q - p));
+        if (token.form != quorvel::NumberForm::Malformed && token.end == q) {
+            double expected = 0;
+            const auto r = std::from_chars(*p == '+' ? p + 1 : p, q, expected);
+            if (r.ptr != q || (r.ec != std::errc{} && r.ec != std::errc::result_out_of_range)) {
+                fail("from_chars reads every number token", text, std::string(run));
+            }
+            if (r.ec == std::errc{} && !std::isinf(expected)) {
+                std::uint64_t a = 0, b = 0;
+                std::memcpy(&a, &expected, 8);
+                std::memcpy(&b, &token.value, 8);
+                require(token.form == quorvel::NumberForm::Finite && a == b,
+                        "a number token has the value from_chars gives", text, std::string(run));
+            } else {
+                // Out of range: an overflow is refused, an underflow is a zero.
+                require(token.form == quorvel::NumberForm::NonFinite || token.value == 0,
+                        "a number out of range overflows or reads as zero", text, std::string(run));
+            }
+        }
+        p = q;
+    }
+#else
+    (void)text;
+#endif
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
+    check_number_values(text);
 
     quorvel::WktTokenizer tokenizer(text);
     auto prefix = tokenizer.parse_srid_prefix();

@@ -201,6 +201,9 @@ def wkt_seeds(rng: random.Random, geoms: list[Geometry]) -> list[bytes]:
         "GEOMETRYCOLLECTION Z (POINT(1 2))", "GEOMETRYCOLLECTION()", "POLYGON(EMPTY)",
         "LINESTRING()", "MULTIPOINT(POINT(1 2))", "POINT(1 2).", "CIRCLE(1 2)",
         "POINT(\u000b1 2)", "POINT(1\u00e92)", nested_collection(128),
+        # Numbers on and near halfway points, at the ends of the range, with long digits.
+        "POINT(9007199254740995.0 1e23)", "POINT(2.4703282292062328e-324 1.7976931348623158e308)",
+        "POINT(4611686018427388416.000000000000000000001 2.2250738585072011e-308)",
     ]
     return [t.encode("utf-8") for t in texts]
 

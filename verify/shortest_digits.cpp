@@ -3,7 +3,7 @@
 // library's to_chars; and checks the positional text of format_ordinate against
 // text built from those digits.
 //
-//   verify_shortest_digits [RANDOM_COUNT] [THREADS]
+//   shortest_digits [RANDOM_COUNT [THREADS]]
 //
 // First RANDOM_COUNT random finite bit patterns (default 10^7), then the sweeps that
 // random sampling misses:

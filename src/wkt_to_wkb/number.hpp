@@ -7,9 +7,9 @@
 // The first integer digits are read one at a time, longer runs eight at a time where
 // eight bytes remain.  A mantissa of at most 19 digits below 2^53 with a power of ten
 // up to 10^22 converts exactly with one multiplication or division; every other
-// token goes to a correctly rounding conversion (fast_float when the build has it,
-// straight from the gathered digits when there are at most 19; the standard
-// library's from_chars otherwise), so both builds give the same values.
+// token goes to a correctly rounding conversion, straight from the gathered digits
+// when there are at most 19: fast_float when the build has it, our own otherwise
+// (decimal_to_double.hpp), so every build gives the same values.
 #pragma once
 
 #include <array>
