@@ -34,12 +34,6 @@ namespace quorvel {
 
 namespace decimal_detail {
 
-// floor(k × log2(10)) for MIN_POWER_OF_TEN <= k <= MAX_POWER_OF_TEN (checked against
-// the table in decimal_to_double.cpp).
-constexpr int floor_log2_pow10(int k) noexcept {
-    return (k * 217706) >> 16;
-}
-
 // The largest decimal exponent at which a mantissa of one still stays below 2^1024.
 inline constexpr int MAX_FINITE_POWER = 308;
 

@@ -19,6 +19,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "lib/portable.hpp"
+
 namespace quorvel {
 
 enum class NumberForm : std::uint8_t { Finite, NonFinite, Malformed };
@@ -61,7 +63,7 @@ inline constexpr std::uint64_t ASCII_ZEROS = 0x3030303030303030u;
 inline std::uint64_t load_eight(const char* p) noexcept {
     std::uint64_t w;
     std::memcpy(&w, p, 8);
-    if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+    if constexpr (std::endian::native == std::endian::big) w = byteswap64(w);
     return w;
 }
 
