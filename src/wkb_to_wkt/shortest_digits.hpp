@@ -61,6 +61,14 @@ struct ScaledPower {
     std::uint64_t low;
 };
 
+// a when the condition holds, else b, computed with masks: the conditions it is used
+// for are as good as random on real data, and a branch on them would be mispredicted
+// half the time (compilers turn plain conditional expressions into branches).
+inline std::uint64_t choose(bool condition, std::uint64_t a, std::uint64_t b) noexcept {
+    const std::uint64_t mask = 0 - static_cast<std::uint64_t>(condition);
+    return b ^ ((a ^ b) & mask);
+}
+
 inline ScaledPower power_rounded_up(int minus_k) noexcept {
     const PowerOfTen128& p = POWERS_OF_TEN_128[minus_k - MIN_POWER_OF_TEN];
     const std::uint64_t low = p.low + 1;
@@ -151,20 +159,19 @@ inline Candidate shortest_regular(std::uint64_t c, int q) noexcept {
     constexpr std::uint64_t FORTY = std::uint64_t{40} << UNIT;
     constexpr std::uint64_t TWENTY = std::uint64_t{20} << UNIT;
     constexpr std::uint64_t TWO = std::uint64_t{2} << UNIT;
-    const std::uint64_t upper = mod40 > TWENTY ? 1 : 0;  // the nearer multiple of 40 is above
-    const std::uint64_t u = upper != 0 ? FORTY - mod40 : mod40;
+    const bool upper = mod40 > TWENTY;  // the nearer multiple of 40 is above
+    const std::uint64_t u = choose(upper, FORTY - mod40, mod40);
     // a - b within [-2, 2] units
     const auto close = [](std::uint64_t a, std::uint64_t b) -> unsigned { return a - b + 2 <= 4; };
     if ((close(u, d) | close(mod4, TWO)) != 0) [[unlikely]] {
         const DecimalDigits exact = schubfach_regular(c, q);
         return {exact.significand, exact.exponent, false};
     }
-    const std::uint64_t ten_mask = u <= d ? ~std::uint64_t{0} : 0;
-    const std::uint64_t nearest = (top >> 2) + (mod4 > TWO ? 1 : 0);
-    // Selected with arithmetic: the outcomes are as good as random, and a branch on
-    // them would be mispredicted half the time.
-    const std::uint64_t significand = (((s10 + upper) * 10) & ten_mask) | (nearest & ~ten_mask);
-    return {significand, k, ten_mask != 0};
+    const bool ten = u <= d;
+    const std::uint64_t nearest = (top >> 2) + static_cast<std::uint64_t>(mod4 > TWO);
+    const std::uint64_t significand =
+        choose(ten, (s10 + static_cast<std::uint64_t>(upper)) * 10, nearest);
+    return {significand, k, ten};
 }
 
 // The shortest decimal of a subnormal, or of a power of two above them, as 17 digits.
@@ -192,10 +199,9 @@ inline DecimalDigits without_trailing_zeros(DecimalDigits d) noexcept {
     for (const Step& s : STEPS) {
         const std::uint64_t product = d.significand * s.inverse;
         const std::uint64_t rotated = (product >> s.n) | (product << (64 - s.n));
-        if (rotated <= s.limit) {
-            d.significand = rotated;
-            d.exponent += s.n;
-        }
+        const bool divisible = rotated <= s.limit;
+        d.significand = choose(divisible, rotated, d.significand);
+        d.exponent += divisible ? s.n : 0;
     }
     return d;
 }
@@ -216,8 +222,10 @@ inline DecimalDigits seventeen_digits(double v) noexcept {
     const Candidate d = shortest_regular(fraction | HIDDEN_BIT, biased - EXPONENT_BIAS);
     if (d.significand >= TEN_17) [[unlikely]]
         return {TEN_16, d.exponent + 1};
+    // 16 or 17 digits, as often one as the other.
     const bool short_by_one = d.significand < TEN_16;
-    return {short_by_one ? d.significand * 10 : d.significand, d.exponent - (short_by_one ? 1 : 0)};
+    return {choose(short_by_one, d.significand * 10, d.significand),
+            d.exponent - static_cast<int>(short_by_one)};
 }
 
 // The shortest decimal of a finite, non-zero v (its sign ignored), without trailing
@@ -233,7 +241,7 @@ inline DecimalDigits shortest_decimal(double v) noexcept {
     } else {
         const Candidate c = shortest_regular(fraction | HIDDEN_BIT, biased - EXPONENT_BIAS);
         // The known zero of a multiple of ten dropped at once.
-        d = {c.ten ? c.significand / 10 : c.significand, c.exponent + (c.ten ? 1 : 0)};
+        d = {choose(c.ten, c.significand / 10, c.significand), c.exponent + (c.ten ? 1 : 0)};
     }
     // More zeros are rare for most data, common for short decimals.
     if (d.significand % 10 == 0) d = without_trailing_zeros(d);
