@@ -15,7 +15,7 @@ entry is strictly below the true value.  Everything is computed with Python's
 integers, so no rounding of floating point enters the table.
 
 Both number directions use it: the shortest-digit formatter (decimal exponents
--292 to 340 for doubles) and the correctly rounded number reader (decimal
+-292 to 324 for doubles) and the correctly rounded number reader (decimal
 exponents -342 to 308).
 
 Beside the table the header defines the logarithms that index it, as
@@ -33,7 +33,7 @@ import argparse
 import os
 
 MIN_POWER = -342
-MAX_POWER = 340
+MAX_POWER = 324
 # Binary exponents of doubles (significand scaled to an integer), with room.
 MIN_BINARY = -1076
 MAX_BINARY = 971

@@ -12,7 +12,7 @@
 namespace quorvel {
 
 inline constexpr int MIN_POWER_OF_TEN = -342;
-inline constexpr int MAX_POWER_OF_TEN = 340;
+inline constexpr int MAX_POWER_OF_TEN = 324;
 // The largest k for which the entry is exact.
 inline constexpr int MAX_EXACT_POWER_OF_TEN = 55;
 
@@ -689,22 +689,6 @@ inline constexpr PowerOfTen128 POWERS_OF_TEN_128[] = {
     {0xCA5E89B18B602368u, 0x385BB19CB14BDFC4u},  // 10^322
     {0xFCF62C1DEE382C42u, 0x46729E03DD9ED7B5u},  // 10^323
     {0x9E19DB92B4E31BA9u, 0x6C07A2C26A8346D1u},  // 10^324
-    {0xC5A05277621BE293u, 0xC7098B7305241885u},  // 10^325
-    {0xF70867153AA2DB38u, 0xB8CBEE4FC66D1EA7u},  // 10^326
-    {0x9A65406D44A5C903u, 0x737F74F1DC043328u},  // 10^327
-    {0xC0FE908895CF3B44u, 0x505F522E53053FF2u},  // 10^328
-    {0xF13E34AABB430A15u, 0x647726B9E7C68FEFu},  // 10^329
-    {0x96C6E0EAB509E64Du, 0x5ECA783430DC19F5u},  // 10^330
-    {0xBC789925624C5FE0u, 0xB67D16413D132072u},  // 10^331
-    {0xEB96BF6EBADF77D8u, 0xE41C5BD18C57E88Fu},  // 10^332
-    {0x933E37A534CBAAE7u, 0x8E91B962F7B6F159u},  // 10^333
-    {0xB80DC58E81FE95A1u, 0x723627BBB5A4ADB0u},  // 10^334
-    {0xE61136F2227E3B09u, 0xCEC3B1AAA30DD91Cu},  // 10^335
-    {0x8FCAC257558EE4E6u, 0x213A4F0AA5E8A7B1u},  // 10^336
-    {0xB3BD72ED2AF29E1Fu, 0xA988E2CD4F62D19Du},  // 10^337
-    {0xE0ACCFA875AF45A7u, 0x93EB1B80A33B8605u},  // 10^338
-    {0x8C6C01C9498D8B88u, 0xBC72F130660533C3u},  // 10^339
-    {0xAF87023B9BF0EE6Au, 0xEB8FAD7C7F8680B4u},  // 10^340
 };
 
 static_assert(sizeof POWERS_OF_TEN_128 / sizeof POWERS_OF_TEN_128[0] ==
@@ -712,7 +696,7 @@ static_assert(sizeof POWERS_OF_TEN_128 / sizeof POWERS_OF_TEN_128[0] ==
 
 // The logarithms that index the table (an arithmetic right shift rounds towards
 // minus infinity, as floor does).
-// floor(log2(10^k)), exact for -342 <= k <= 340.
+// floor(log2(10^k)), exact for -342 <= k <= 324.
 constexpr int floor_log2_pow10(int k) noexcept {
     return (k * 3483293) >> 20;
 }
