@@ -29,6 +29,7 @@
 #include <functional>
 #include <limits>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,21 +44,6 @@
 namespace {
 
 using quorvel::DecimalDigits;
-
-class SplitMix64 {
-public:
-    explicit SplitMix64(std::uint64_t seed) : state_(seed) {}
-    std::uint64_t next() {
-        state_ += 0x9E3779B97F4A7C15u;
-        std::uint64_t z = state_;
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
-        return z ^ (z >> 31);
-    }
-
-private:
-    std::uint64_t state_;
-};
 
 double from_bits(std::uint64_t bits) {
     return std::bit_cast<double>(bits);
@@ -192,11 +178,11 @@ constexpr std::uint64_t FRACTION_MASK = (std::uint64_t{1} << 52) - 1;
 
 std::uint64_t random_patterns(std::uint64_t count, unsigned threads) {
     parallel(count, threads, [](std::uint64_t begin, std::uint64_t end) {
-        SplitMix64 rng(0x5EED5EED00000000u ^ begin);
+        std::mt19937_64 rng(0x5EED5EED00000000u ^ begin);
         for (std::uint64_t i = begin; i < end; ++i) {
             // Finite patterns only: redraw the rare NaN and infinity exponents.
-            std::uint64_t bits = rng.next();
-            while ((bits & 0x7FF0000000000000u) == 0x7FF0000000000000u) bits = rng.next();
+            std::uint64_t bits = rng();
+            while ((bits & 0x7FF0000000000000u) == 0x7FF0000000000000u) bits = rng();
             check_if_finite(from_bits(bits));
         }
     });
@@ -286,10 +272,10 @@ std::uint64_t seventeen_digit_values(unsigned threads) {
     parallel(2047, threads, [&total](std::uint64_t begin, std::uint64_t end) {
         std::uint64_t n = 0;
         for (std::uint64_t exponent = begin; exponent < end; ++exponent) {
-            SplitMix64 rng(exponent * 0x9E3779B97F4A7C15u);
+            std::mt19937_64 rng(exponent * 0x9E3779B97F4A7C15u);
             int found = 0;
             for (int tries = 0; tries < 100000 && found < 400; ++tries) {
-                const double v = from_bits((exponent << 52) | (rng.next() & FRACTION_MASK));
+                const double v = from_bits((exponent << 52) | (rng() & FRACTION_MASK));
                 if (!std::isfinite(v) || v == 0) break;
                 if (digit_count(from_to_chars(v).significand) != 17) continue;
                 check(v);

@@ -173,11 +173,8 @@ Status WkbReader::read_collection_body(OutputBuffer& out, Dimension dimension, i
                 // only its own.  Checked after the member so that an error inside
                 // it is reported first.
                 if (parent.dimension != Dimension::XY && dimension != parent.dimension) {
-                    std::string message = "GeometryCollection ";
-                    append(message, dimension_name(parent.dimension));
-                    append(message, " member has incompatible dimension ");
-                    append(message, dimension_name(dimension));
-                    return ConversionError::invalid_wkb(std::move(message));
+                    return ConversionError::invalid_wkb(
+                        collection_member_message(parent.dimension, dimension));
                 }
                 if (--parent.remaining != 0) break;
                 out.push_back(')');

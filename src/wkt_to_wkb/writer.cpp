@@ -238,11 +238,8 @@ private:
                     // A tagged collection takes only members of its own dimension,
                     // an untagged one any.
                     if (parent.dimension != Dimension::XY && dimension != parent.dimension) {
-                        std::string message = "GeometryCollection ";
-                        message += dimension_name(parent.dimension);
-                        message += " member has incompatible dimension ";
-                        message += dimension_name(dimension);
-                        return ConversionError::invalid_wkt(std::move(message));
+                        return ConversionError::invalid_wkt(
+                            collection_member_message(parent.dimension, dimension));
                     }
                     auto more = end_member(parent);
                     if (!more) return std::move(more).error();
