@@ -16,7 +16,7 @@ BUILD_FLAGS := --no-build-isolation -Ccmake.define.QUORVEL_WERROR=ON
 # only slower.
 DEBIAN_PACKAGES ?= libdragonbox-dev libfast-float-dev libbenchmark-dev
 
-.PHONY: demo test bench fuzz-replay fuzz test-asan install deps venv clean
+.PHONY: demo test bench bench-scale fuzz-replay fuzz test-asan install deps venv clean
 
 demo: install
 	$(PY) examples/demo.py
@@ -30,6 +30,12 @@ test: install
 bench: install
 	$(PIP) install '.[bench]' $(BUILD_FLAGS)
 	$(PY) bench/run.py $(BENCH_ARGS)
+
+# Whole tables in one process, a process pool and Dask (2 workers each);
+# SCALE_ARGS=--quick for a short run, "--max-load 0.5" to start rounds on a quiet machine.
+bench-scale: install
+	$(PIP) install '.[bench]' $(BUILD_FLAGS)
+	$(PY) bench/scale.py $(SCALE_ARGS)
 
 # Fuzzing: clang and libFuzzer from Debian; cmake from the environment.
 FUZZ_PACKAGES ?= clang libclang-rt-14-dev
