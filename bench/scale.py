@@ -7,20 +7,21 @@
 
 Both tables are converted WKB -> WKT and WKT -> WKB, row by row, in wall-clock time:
 
-- one process: a list comprehension, and pandas `Series.map` (the Dask baseline);
-- `ProcessPoolExecutor(2)` (spawn) with `map(f, rows, chunksize=c)` for several c;
-  the pool is started and warmed before timing;
+- one process: a list comprehension (the baseline of every speed-up), pandas
+  `Series.map`, and the Dask partition function below over the whole Series;
+- `ProcessPoolExecutor(2)` and `multiprocessing.Pool(2)`, both spawn, started and
+  warmed before timing, `map(f, rows, chunksize=c)` for several c; beside each the
+  CPU time of this process during the map ("busy here");
 - Dask on a `distributed.LocalCluster` of 2 worker processes with one thread each,
   for several rows per partition, in three phases: the table split by `from_pandas`
-  and sent to the workers ("in"), `map_partitions(pd.Series.map, f)` on the workers
-  ("work"), and the result gathered into one pandas Series in this process ("out").
+  and sent to the workers ("in"), `map_partitions` of a list comprehension on the
+  workers ("work"), and the result gathered into one Series here ("out").
 
-What the pool pays besides the conversion is measured apart in each round: pickling
-the chunks in and the results out, of which this process does half alone (it pickles
-every chunk it sends and unpickles every result: "pickling here") and the workers the
-other half between them ("in workers"); the rest is the pipes and the bookkeeping of
-each task, estimated from the smallest and the largest chunk size.  Every figure is the median
-of the rounds, with the smallest and largest beside it.  Writes
+Pickling is timed apart in each round: this process pickles every task (the function
+and a tuple of rows) and unpickles every result ("here"); the workers do the reverse
+between them ("in workers").  The cost of a task is the time difference between the
+smallest and the largest chunk size divided by the difference in tasks.  Every
+figure is the median of the rounds, with the smallest and largest beside it.  Writes
 bench/results/scale.json.
 """
 
@@ -33,6 +34,8 @@ import multiprocessing
 import os
 import pickle
 import platform
+import resource
+import signal
 import statistics
 import sys
 import time
@@ -49,6 +52,7 @@ sys.path.insert(0, str(BENCH_DIR))
 import data  # noqa: E402
 
 WORKERS = 2
+POOLS = ("ProcessPoolExecutor", "Pool")
 DIRECTIONS = {"wkb_to_wkt": ("wkb", quorvel.wkb_to_wkt), "wkt_to_wkb": ("wkt", quorvel.wkt_to_wkb)}
 FULL = {
     "rows": {"points": 1_000_000, "polygons": 100_000},
@@ -111,11 +115,24 @@ def pickling(func, rows: list, results: list, size: int) -> dict[str, float]:
     return out
 
 
+def convert_partition(series, func):
+    """func over a partition, as an object Series (Series.map would infer the type)."""
+    import pandas as pd
+
+    return pd.Series([func(v) for v in series], index=series.index, dtype=object)
+
+
+def busy() -> float:
+    """CPU seconds of this process so far, all its threads."""
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    return usage.ru_utime + usage.ru_stime
+
+
 class Round:
     """One measurement of every case; the caller runs several and takes the medians."""
 
-    def __init__(self, cfg: dict, data_: dict, pool: ProcessPoolExecutor, client, log) -> None:
-        self.cfg, self.data, self.pool, self.client, self.log = cfg, data_, pool, client, log
+    def __init__(self, cfg: dict, data_: dict, pools: dict, client, log) -> None:
+        self.cfg, self.data, self.pools, self.client, self.log = cfg, data_, pools, client, log
 
     def run(self) -> dict[str, float]:
         import pandas as pd
@@ -127,13 +144,17 @@ class Round:
                 rows = columns[column]
                 got[f"{key}/one"], expected = clock(lambda: [func(r) for r in rows])
                 series = pd.Series(rows)
-                got[f"{key}/pandas"], _ = clock(lambda: series.map(func))
+                got[f"{key}/map"], _ = clock(lambda: series.map(func))
+                got[f"{key}/partition"], _ = clock(lambda: convert_partition(series, func))
                 for size in self.cfg["pool_chunks"][table]:
-                    seconds, out = clock(lambda: list(self.pool.map(func, rows, chunksize=size)))
-                    assert out == expected, key
-                    got[f"{key}/pool/{size}"] = seconds
-                    for part, seconds in pickling(func, rows, out, size).items():
-                        got[f"{key}/pool/{size}/{part}"] = seconds
+                    for name, pool in self.pools.items():
+                        cpu = busy()
+                        seconds, out = clock(lambda: list(pool.map(func, rows, chunksize=size)))
+                        assert out == expected, key
+                        got[f"{key}/{name}/{size}"] = seconds
+                        got[f"{key}/{name}/{size}/busy"] = busy() - cpu
+                    for part, seconds in pickling(func, rows, expected, size).items():
+                        got[f"{key}/pickle/{size}/{part}"] = seconds
                 for size in self.cfg["dask_partition_rows"][table]:
                     for phase, seconds in self.dask(series, func, size, expected).items():
                         got[f"{key}/dask/{size}/{phase}"] = seconds
@@ -142,15 +163,13 @@ class Round:
 
     def dask(self, series, func, size: int, expected: list) -> dict[str, float]:
         import dask.dataframe as dd
-        import pandas as pd
         from distributed import wait
 
-        meta = series.iloc[:1].map(func).iloc[:0]
         start = time.perf_counter()
         table = dd.from_pandas(series, chunksize=size).persist()
         wait(table)
         sent = time.perf_counter()
-        result = table.map_partitions(pd.Series.map, func, meta=meta).persist()
+        result = table.map_partitions(convert_partition, func, meta=(None, object)).persist()
         wait(result)
         done = time.perf_counter()
         out = result.compute()
@@ -177,44 +196,49 @@ def wait_until_quiet(max_load: float | None, wait_s: float, log) -> float:
 
 
 def report(cfg: dict, rows: dict[str, int], stats: dict) -> list[str]:
-    """The tables: rows per second and speed-up, then what the overhead is made of."""
+    """Rows per second with the spread, speed-ups over the list comprehension in one
+    process, and what the pools' parent process spends per row."""
     def med(key: str) -> float:
         return stats[key]["median"]
 
     def rate(key: str, n: int) -> str:
         s = stats[key]
-        return f"{n / s['median'] / 1e6:6.2f} M/s ({n / s['max'] / 1e6:.2f}-{n / s['min'] / 1e6:.2f})"
+        return f"{n / s['median'] / 1e6:5.2f} M/s ({n / s['max'] / 1e6:.2f}-{n / s['min'] / 1e6:.2f})"
 
     lines = []
     for table, n in rows.items():
         for direction in DIRECTIONS:
             key = f"{table}/{direction}"
             one = med(f"{key}/one")
-            lines.append(f"{table} ({n:,} rows), {direction}; one process {one * 1e9 / n:.0f} ns/row")
-            lines.append(f"  one process, list          {rate(f'{key}/one', n)}")
-            lines.append(f"  one process, Series.map    {rate(f'{key}/pandas', n)}")
+            lines += [f"{table} ({n:,} rows), {direction}",
+                      f"  one process: list {rate(f'{key}/one', n)}, {one * 1e9 / n:.0f} ns/row;"
+                      f"  Series.map {rate(f'{key}/map', n)};"
+                      f"  partition function {rate(f'{key}/partition', n)}",
+                      "  chunksize   tasks  " + "".join(
+                          f"{name + ' rate':>25} speed-up busy-here" for name in POOLS)
+                      + "  pickling ns/row: here, in workers"]
             for size in cfg["pool_chunks"][table]:
-                k = f"{key}/pool/{size}"
-                parent = med(f"{k}/in_dump") + med(f"{k}/out_load")
-                worker = med(f"{k}/in_load") + med(f"{k}/out_dump")
-                lines.append(f"  pool chunksize {size:>7,}     {rate(k, n)}  x{one / med(k):.2f}"
-                             f"  {tasks(n, size):>6,} tasks; ns/row: pool {med(k) * 1e9 / n:5.0f},"
-                             f" pickling here {parent * 1e9 / n:4.0f}, in workers "
-                             f"{worker * 1e9 / n:4.0f}")
+                line = f"  {size:>9,} {tasks(n, size):>7,}  "
+                for name in POOLS:
+                    k = f"{key}/{name}/{size}"
+                    line += (f"{rate(k, n):>25} {one / med(k):7.2f}x"
+                             f" {med(k + '/busy') * 1e9 / n:6.0f} ns")
+                pk = f"{key}/pickle/{size}"
+                line += (f"  {(med(pk + '/in_dump') + med(pk + '/out_load')) * 1e9 / n:6.0f},"
+                         f" {(med(pk + '/in_load') + med(pk + '/out_dump')) * 1e9 / n:6.0f}")
+                lines.append(line)
             small, large = cfg["pool_chunks"][table][0], cfg["pool_chunks"][table][-1]
-            per_task = ((med(f"{key}/pool/{small}") - med(f"{key}/pool/{large}"))
-                        / (tasks(n, small) - tasks(n, large)))
-            lines.append(f"  pool: {per_task * 1e6:.0f} us per task (chunksize {small:,} against "
-                         f"{large:,})")
+            lines.append("  per task, from chunksize {:,} against {:,}: ".format(small, large)
+                         + ", ".join(f"{name} {(med(f'{key}/{name}/{small}') - med(f'{key}/{name}/{large}')) / (tasks(n, small) - tasks(n, large)) * 1e6:.0f} us"
+                                     for name in POOLS))
             for size in cfg["dask_partition_rows"][table]:
                 k = f"{key}/dask/{size}"
                 phases = {p: med(f"{k}/{p}") for p in ("in", "work", "out")}
                 total = sum(phases.values())
-                lines.append(f"  dask {size:>7,} rows/part.  work {rate(f'{k}/work', n)}"
-                             f"  x{med(f'{key}/pandas') / phases['work']:.2f};  in+work+out "
-                             f"{n / total / 1e6:5.2f} M/s x{med(f'{key}/pandas') / total:.2f}"
-                             f"  (in {phases['in']:.2f} s, work {phases['work']:.2f} s, "
-                             f"out {phases['out']:.2f} s)")
+                lines.append(f"  dask {size:>7,} rows/partition: work {rate(f'{k}/work', n)}"
+                             f" {one / phases['work']:.2f}x;  in+work+out {n / total / 1e6:5.2f} M/s"
+                             f" {one / total:.2f}x  (in {phases['in']:.2f} s, work "
+                             f"{phases['work']:.2f} s, out {phases['out']:.2f} s)")
     return lines
 
 
@@ -227,6 +251,10 @@ def main() -> None:
     ap.add_argument("--wait", type=float, default=600, help="seconds to wait for that, at most")
     ap.add_argument("--json", type=Path, default=BENCH_DIR / "results" / "scale.json")
     args = ap.parse_args()
+    # Stop cleanly, closing the pool and the cluster, also when started in the background
+    # (where SIGINT comes in ignored) and on SIGTERM.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
+    signal.signal(signal.SIGTERM, signal.default_int_handler)
     cfg = dict(QUICK if args.quick else FULL)
     rounds = args.rounds or cfg["rounds"]
 
@@ -248,11 +276,13 @@ def main() -> None:
     log("starting the pool and the cluster")
     started: dict[str, float] = {}
     start = time.perf_counter()
-    pool = ProcessPoolExecutor(WORKERS, mp_context=multiprocessing.get_context("spawn"))
-    # Both workers up, with quorvel imported.
-    list(pool.map(time.sleep, [0.5] * WORKERS))
-    list(pool.map(quorvel.wkb_to_wkt, made["points"]["wkb"][:WORKERS]))
-    started["pool_s"] = time.perf_counter() - start
+    spawn = multiprocessing.get_context("spawn")
+    pools = {"ProcessPoolExecutor": ProcessPoolExecutor(WORKERS, mp_context=spawn),
+             "Pool": spawn.Pool(WORKERS)}
+    for pool in pools.values():  # both workers up, with quorvel imported
+        list(pool.map(time.sleep, [0.5] * WORKERS))
+        list(pool.map(quorvel.wkb_to_wkt, made["points"]["wkb"][:WORKERS]))
+    started["pools_s"] = time.perf_counter() - start
     start = time.perf_counter()
     cluster = LocalCluster(n_workers=WORKERS, threads_per_worker=1, processes=True,
                            host="127.0.0.1", dashboard_address=None)
@@ -260,11 +290,12 @@ def main() -> None:
     client.run(lambda: __import__("quorvel"))
     started["cluster_s"] = time.perf_counter() - start
     # Warm-up: the first task of each kind imports pandas and dask in the workers.
-    warm = Round(cfg, made, pool, client, log)
+    warm = Round(cfg, made, pools, client, log)
     for table, columns in made.items():
         for column, func in DIRECTIONS.values():
             few = columns[column][:2_000]
-            list(pool.map(func, few, chunksize=500))
+            for pool in pools.values():
+                list(pool.map(func, few, chunksize=500))
             warm.dask(pd.Series(few), func, 500, [func(r) for r in few])
 
     samples, loads = [], []
@@ -272,18 +303,20 @@ def main() -> None:
         for i in range(rounds):
             loads.append(wait_until_quiet(args.max_load, args.wait, log))
             log(f"round {i + 1}/{rounds}, 1-minute load {loads[-1]:.2f}")
-            samples.append(Round(cfg, made, pool, client, log).run())
+            samples.append(Round(cfg, made, pools, client, log).run())
+            loads.append(os.getloadavg()[0])
+            log(f"  1-minute load at the end of the round {loads[-1]:.2f}")
             client.run(lambda: __import__("gc").collect())
-        loads.append(os.getloadavg()[0])
     finally:
         client.close()
         cluster.close()
-        pool.shutdown()
+        pools["ProcessPoolExecutor"].shutdown()
+        pools["Pool"].terminate()
 
     stats = summary(samples)
     lines = report(cfg, rows, stats)
-    lines.append(f"pool start {started['pool_s']:.2f} s, cluster start {started['cluster_s']:.2f} s;"
-                 f" 1-minute load at each round's start and at the end: "
+    lines.append(f"pools start {started['pools_s']:.2f} s, cluster start {started['cluster_s']:.2f} s;"
+                 f" 1-minute load at the start and end of each round: "
                  + ", ".join(f"{x:.2f}" for x in loads))
     print("\n".join(lines))
     import distributed
