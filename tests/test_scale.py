@@ -6,7 +6,6 @@ two-process LocalCluster must equal the same conversion in this process, bad row
 included; and the README's examples of this use run as a user would run them.
 """
 
-import doctest
 import multiprocessing
 import pickle
 import random
@@ -24,6 +23,7 @@ from distributed import Client, LocalCluster
 import quorvel
 import wkb_helpers as w
 from test_readme import readme_blocks
+from test_readme import test_readme_example as run_doctest
 from test_threads import calls, outcome
 
 pytestmark = pytest.mark.scale
@@ -128,10 +128,7 @@ def test_dask_partitions_on_two_worker_processes_equal_one_process():
 @pytest.mark.parametrize("block", SCALE_BLOCKS, ids=[f"block-{i}" for i in range(len(SCALE_BLOCKS))])
 def test_readme_example(block, tmp_path):
     if ">>> " in block:
-        test = doctest.DocTestParser().get_doctest(block, {"quorvel": quorvel}, "README", None, 0)
-        runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
-        runner.run(test)
-        assert runner.failures == 0 and runner.tries > 0
+        run_doctest(block)
         return
     # A script: run it as its own program, as a user would, so that spawned workers
     # import it as their main module; each print's comment is the line it prints.
