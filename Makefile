@@ -18,8 +18,9 @@ BUILD_FLAGS := --no-build-isolation -Ccmake.define.QUORVEL_WERROR=ON
 # marked postgis).
 DEBIAN_PACKAGES ?= libdragonbox-dev libfast-float-dev libbenchmark-dev postgresql-15-postgis-3
 
-.PHONY: demo test wheel-check test-libcxx bench bench-builds fuzz-replay fuzz test-asan \
-        verify-digits verify-digits-long verify-number-reader verify-build install deps venv clean
+.PHONY: demo test wheel-check test-libcxx bench bench-builds bench-scale fuzz-replay fuzz \
+        test-asan verify-digits verify-digits-long verify-number-reader verify-build install \
+        deps venv clean
 
 demo: install
 	$(PY) examples/demo.py
@@ -73,6 +74,12 @@ bench-builds: install
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(BUILDS_PACKAGES)"
 	$(PIP) install '.[bench]' $(BUILD_FLAGS)
 	$(PY) bench/builds.py $(BENCH_ARGS)
+
+# Whole tables in one process, a process pool and Dask (2 workers each);
+# SCALE_ARGS=--quick for a short run, "--max-load 0.5" to start rounds on a quiet machine.
+bench-scale: install
+	$(PIP) install '.[bench]' $(BUILD_FLAGS)
+	$(PY) bench/scale.py $(SCALE_ARGS)
 
 # Fuzzing: clang and libFuzzer from Debian; cmake from the environment.
 FUZZ_PACKAGES ?= clang libclang-rt-14-dev
