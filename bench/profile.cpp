@@ -95,10 +95,12 @@ bool run(const std::string& mode, const quorvel_bench::Input& in, long iteration
             }
             sink = static_cast<std::size_t>(sum != 0);
         }
+#if __cpp_lib_to_chars >= 201611L  // a standard library with floating-point from_chars
     } else if (mode == "from_chars") {
         return parse_loop(in, iterations, [](const char* p, const char* end, double& v) {
             return std::from_chars(p, end, v);
         });
+#endif
 #if QUORVEL_BENCH_FAST_FLOAT
     } else if (mode == "fast_float") {
         return parse_loop(in, iterations, [](const char* p, const char* end, double& v) {
