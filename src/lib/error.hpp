@@ -46,7 +46,7 @@ private:
 template <class T>
 class [[nodiscard]] Result {
 public:
-    Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}           // NOLINT
+    Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}                // NOLINT
     Result(ConversionError error) : v_(std::in_place_index<1>, std::move(error)) {}  // NOLINT
 
     bool ok() const noexcept { return v_.index() == 0; }
@@ -71,14 +71,16 @@ private:
 
 struct Unit {};
 using Status = Result<Unit>;
-inline Status ok_status() { return Unit{}; }
+inline Status ok_status() {
+    return Unit{};
+}
 
 }  // namespace quorvel
 
 // Returns the error of a failed Result from the enclosing function.
-#define QUORVEL_TRY(expr)                                   \
-    do {                                                    \
-        if (auto quorvel_try_ = (expr); !quorvel_try_) {    \
-            return std::move(quorvel_try_).error();         \
-        }                                                   \
+#define QUORVEL_TRY(expr)                                \
+    do {                                                 \
+        if (auto quorvel_try_ = (expr); !quorvel_try_) { \
+            return std::move(quorvel_try_).error();      \
+        }                                                \
     } while (false)

@@ -70,9 +70,8 @@ inline int decimal_length(std::uint64_t v) noexcept {
     return guess + (odd >= POWERS_OF_TEN[static_cast<std::size_t>(guess)] ? 1 : 0);
 }
 
-// The n decimal digits of v (n = decimal_length(v), at most 20) as 24 bytes of
-// text: word[0] holds digits 1 to 8, word[1] 9 to 16, word[2] the rest; bytes past
-// the n-th are zero.
+// The n decimal digits of v (n = decimal_length(v), at most 16) as 24 bytes of
+// text: word[0] holds digits 1 to 8, word[1] 9 to 16; bytes past the n-th are zero.
 struct DigitWords {
     std::uint64_t word[3];
 };
@@ -84,20 +83,11 @@ inline std::uint64_t leading_digits(std::uint64_t v, int k) noexcept {
 
 inline DigitWords digit_words(std::uint64_t v, int n) noexcept {
     if (n <= 8) return {{leading_digits(v, n), 0, 0}};
-    if (n <= 16) {
-        const int k = n - 8;  // digits before the last eight
-        const std::uint64_t head = leading_digits(v / 100000000u, k);
-        const std::uint64_t tail = eight_digits(static_cast<std::uint32_t>(v % 100000000u));
-        if (k == 8) return {{head, tail, 0}};
-        return {{head | (tail << (8 * k)), tail >> (64 - 8 * k), 0}};
-    }
-    const int k = n - 16;  // 1 to 4 digits before the last sixteen
-    const std::uint64_t rest = v % 10000000000000000u;
-    const std::uint64_t head = leading_digits(v / 10000000000000000u, k);
-    const std::uint64_t middle = eight_digits(static_cast<std::uint32_t>(rest / 100000000u));
-    const std::uint64_t tail = eight_digits(static_cast<std::uint32_t>(rest % 100000000u));
-    return {{head | (middle << (8 * k)), (middle >> (64 - 8 * k)) | (tail << (8 * k)),
-             tail >> (64 - 8 * k)}};
+    const int k = n - 8;  // digits before the last eight
+    const std::uint64_t head = leading_digits(v / 100000000u, k);
+    const std::uint64_t tail = eight_digits(static_cast<std::uint32_t>(v % 100000000u));
+    if (k == 8) return {{head, tail, 0}};
+    return {{head | (tail << (8 * k)), tail >> (64 - 8 * k), 0}};
 }
 
 inline void store_words(char* p, const DigitWords& d) noexcept {
@@ -293,13 +283,13 @@ inline char* write_positional(char* p, DecimalDigits d) noexcept {
     return p + point;
 }
 
-// A shortcut for magnitudes below 10^8 (the caller checks) with at most seven decimals, the usual
-// precision of geographic coordinates.  m = round(magnitude × 10^7) is checked by
-// the correctly rounded division m / 10^7 (both exact doubles): when it gives the
-// magnitude back, m × 10^-7 lies in the magnitude's rounding interval.  That
-// interval is narrower than 10^-7 (one unit in the last place below 10^8 is at
-// most 2^-26), so it holds no other multiple of 10^-7, and every decimal with
-// fewer digits is such a multiple: m without its trailing zeros is the shortest
+// A shortcut for magnitudes below 10^8 (the caller checks) with at most seven
+// decimals, the usual precision of geographic coordinates.  m = round(magnitude ×
+// 10^7) is checked by the correctly rounded division m / 10^7 (both exact doubles):
+// when it gives the magnitude back, m × 10^-7 lies in the magnitude's rounding
+// interval.  That interval is narrower than 10^-7 (one unit in the last place below
+// 10^8 is at most 2^-26), so it holds no other multiple of 10^-7, and every decimal
+// with fewer digits is such a multiple: m without its trailing zeros is the shortest
 // and only candidate, the digits the general algorithm finds.  Returns 0 when the
 // shortcut does not apply.
 inline std::uint64_t seven_decimals(double magnitude) noexcept {
