@@ -292,3 +292,21 @@ def test_multi_members_do_not_count_as_a_level():
 ])
 def test_nesting_beyond_128_levels_refused(wkb):
     assert convert_error(wkb) == "invalid WKB: geometry nesting exceeds maximum depth of 128"
+
+
+# A top-level Point that fills its input takes a shorter road than a collection's
+# member; both must write the same text, and read the same SRID.
+@pytest.mark.parametrize("order", [LE, BE])
+@pytest.mark.parametrize("dim", list(ORDINATES))
+@pytest.mark.parametrize("srid", [None, 4326, 0, -1])
+@pytest.mark.parametrize("values", [(1.5, -2.25, 3.0, 4.0), (NAN, 0.1, NAN, 5e-324),
+                                    (NAN, NAN, NAN, NAN), (-0.0, float("inf"), 1e300, -7.0)])
+def test_top_level_point_reads_as_a_collection_member(order, dim, srid, values):
+    coords = values[: ORDINATES[dim]]
+    top = point(coords, dim, order, srid)
+    member = quorvel.wkb_to_wkt(geometrycollection([point(coords, dim, order)]))
+    assert "GEOMETRYCOLLECTION (" + quorvel.wkb_to_wkt(top, srid=False) + ")" == member
+    assert quorvel.wkb_to_wkt_split_srid(top)[1] == (srid if srid and srid > 0 else None)
+    # One byte more is the general reader's error, not a point.
+    with pytest.raises(ValueError, match="trailing data: 1 bytes"):
+        quorvel.wkb_to_wkt(top + b"\0")
