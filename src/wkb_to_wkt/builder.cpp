@@ -1,6 +1,5 @@
 #include "wkb_to_wkt/builder.hpp"
 
-#include <array>
 #include <bit>
 #include <cfloat>
 #include <charconv>
@@ -49,52 +48,6 @@ inline std::uint64_t eight_digit_values(std::uint32_t v) noexcept {
 }
 
 constexpr std::uint64_t ASCII_ZEROS = 0x3030303030303030u;
-
-// The eight digits of v < 10^8 as text.
-inline std::uint64_t eight_digits(std::uint32_t v) noexcept {
-    return eight_digit_values(v) + ASCII_ZEROS;
-}
-
-constexpr auto POWERS_OF_TEN = [] {
-    std::array<std::uint64_t, 20> powers{};
-    powers[0] = 1;
-    for (std::size_t i = 1; i < powers.size(); ++i) powers[i] = powers[i - 1] * 10;
-    return powers;
-}();
-
-// Number of decimal digits of v (1 for 0).  v | 1 has as many digits as v, since
-// every power of ten above 1 is even.
-inline int decimal_length(std::uint64_t v) noexcept {
-    const std::uint64_t odd = v | 1;
-    const int guess = (std::bit_width(odd) * 1233) >> 12;  // about log10(2^bits)
-    return guess + (odd >= POWERS_OF_TEN[static_cast<std::size_t>(guess)] ? 1 : 0);
-}
-
-// The n decimal digits of v (n = decimal_length(v), at most 16) as 24 bytes of
-// text: word[0] holds digits 1 to 8, word[1] 9 to 16; bytes past the n-th are zero.
-struct DigitWords {
-    std::uint64_t word[3];
-};
-
-// v's k digits (1 <= k <= 8) in the low bytes of a word.
-inline std::uint64_t leading_digits(std::uint64_t v, int k) noexcept {
-    return eight_digits(static_cast<std::uint32_t>(v)) >> (8 * (8 - k));
-}
-
-inline DigitWords digit_words(std::uint64_t v, int n) noexcept {
-    if (n <= 8) return {{leading_digits(v, n), 0, 0}};
-    const int k = n - 8;  // digits before the last eight
-    const std::uint64_t head = leading_digits(v / 100000000u, k);
-    const std::uint64_t tail = eight_digits(static_cast<std::uint32_t>(v % 100000000u));
-    if (k == 8) return {{head, tail, 0}};
-    return {{head | (tail << (8 * k)), tail >> (64 - 8 * k), 0}};
-}
-
-inline void store_words(char* p, const DigitWords& d) noexcept {
-    store_word(p, d.word[0]);
-    store_word(p + 8, d.word[1]);
-    store_word(p + 16, d.word[2]);
-}
 
 // Room that a fixed-size move or fill may write past the end of an ordinate's text.
 constexpr std::size_t SLACK = 32;
@@ -345,9 +298,15 @@ QUORVEL_ALWAYS_INLINE char* write_ordinate(char* p, double v) noexcept {
         // Integral values below 10^15 print exactly as 64-bit integers.
         const auto integral = static_cast<std::uint64_t>(static_cast<std::int64_t>(magnitude));
         if (static_cast<double>(integral) == magnitude) {
-            const int n = decimal_length(integral);
-            store_words(p, digit_words(integral, n));
-            return p + n;
+            // Sixteen digits with leading zeros, moved down over them (at least nine
+            // digits count, so the zeros lie in the first word).
+            const SixteenDigits digits(static_cast<std::uint32_t>(integral / 100000000u),
+                                       static_cast<std::uint32_t>(integral % 100000000u));
+            const int shift = 8 * std::countr_zero(digits.nonzero());
+            const std::uint64_t second = digits.second_word();
+            store_word(p, (digits.first_word() >> shift) | ((second << (63 - shift)) << 1));
+            store_word(p + 8, second >> shift);
+            return p + 16 - shift / 8;
         }
     }
     return write_positional(p, seventeen_digits(magnitude));
