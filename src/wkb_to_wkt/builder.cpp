@@ -34,6 +34,7 @@ inline void store_word(char* p, std::uint64_t w) noexcept {
     std::memcpy(p, &w, 8);
 }
 
+#ifndef QUORVEL_SSE2_DIGITS
 // The eight digit values of v < 10^8, leading zeros included, one per byte: split
 // into halves of four, quarters of two and single digits, each step one multiply
 // and shift per lane.
@@ -46,6 +47,7 @@ inline std::uint64_t eight_digit_values(std::uint32_t v) noexcept {
     const std::uint64_t tens = ((x * 103) >> 10) & 0x000F000F000F000Fu;  // x / 10
     return tens | ((x - tens * 10) << 8);
 }
+#endif
 
 constexpr std::uint64_t ASCII_ZEROS = 0x3030303030303030u;
 
