@@ -11,22 +11,32 @@ endif
 PIP := $(PY) -m pip --disable-pip-version-check -q
 # Warnings are errors in every build these targets make.
 BUILD_FLAGS := --no-build-isolation -Ccmake.define.QUORVEL_WERROR=ON
-# Debian packages: fast_float (number parsing, optional: the build works without it,
-# only slower), Dragonbox (an oracle of the shortest-digit verification and a
-# column of the benchmarks, never linked into the module), Google Benchmark (the
-# benchmarks' C++ floor) and PostgreSQL 15 with PostGIS (the server of the tests
-# marked postgis).
-DEBIAN_PACKAGES ?= libdragonbox-dev libfast-float-dev libbenchmark-dev postgresql-15-postgis-3
+# Debian packages, each installed by the targets that use it (when missing, and only
+# as root): fast_float (number parsing; the module builds without it, with the same
+# results), PostgreSQL 15 with PostGIS (the server of the tests marked postgis), Java
+# (PySpark of the tests marked spark), Dragonbox (an oracle of the shortest-digit
+# verification and a column of the benchmarks, never linked into the module) and
+# Google Benchmark (the benchmarks' C++ floor).  make demo needs none of them.
+TEST_PACKAGES ?= libfast-float-dev postgresql-15-postgis-3 default-jre-headless
+BENCH_PACKAGES ?= libfast-float-dev libdragonbox-dev libbenchmark-dev
+DEBIAN_PACKAGES ?= $(sort $(TEST_PACKAGES) $(BENCH_PACKAGES))
+# The tests that need the guides extra (GeoPandas, pyogrio, pyarrow, polars, PySpark),
+# left out where only the test extra is installed.
+CORE_TESTS := -m "not guides and not spark"
 
 .PHONY: demo test wheel-check test-libcxx bench bench-builds bench-scale fuzz-replay fuzz \
         test-asan verify-digits verify-digits-long verify-number-reader verify-build install \
         deps venv clean
 
+# The demo needs only a compiler, CMake and Python: no Debian package.
 demo: install
 	$(PY) examples/demo.py
 
-test: install
-	$(PIP) install '.[test]' $(BUILD_FLAGS)
+# One build, installed with the test and guides extras; every test and every example of
+# the README and docs/.
+test: venv
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(TEST_PACKAGES)"
+	$(PIP) install '.[test,guides]' $(BUILD_FLAGS)
 	$(PY) -m pytest tests
 
 # The release path: an sdist, a wheel built from it in isolation, twine check,
@@ -52,7 +62,7 @@ test-libcxx:
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(LIBCXX_PACKAGES)"
 	@$(MAKE) --no-print-directory venv VENV=$(LIBCXX_VENV) VIRTUAL_ENV=
 	$(LIBCXX_PY) -m pip --disable-pip-version-check -q install '.[test]' $(BUILD_FLAGS) $(LIBCXX_FLAGS)
-	$(LIBCXX_PY) -m pytest tests
+	$(LIBCXX_PY) -m pytest tests $(CORE_TESTS)
 
 # The number reader against strtod, std::from_chars and fast_float on READER_COUNT
 # random and adversarial texts (verify/number_reader.cpp).
@@ -63,21 +73,23 @@ verify-number-reader: venv
 
 # Benchmarks against shapely, geoarrow-c and the C++ floor; BENCH_ARGS=--quick for a
 # short run.
-bench: install
+bench: venv
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(BENCH_PACKAGES)"
 	$(PIP) install '.[bench]' $(BUILD_FLAGS)
 	$(PY) bench/run.py $(BENCH_ARGS)
 
 # The module built with g++ with and without fast_float and with clang + libc++,
 # timed side by side (bench/builds.py); BENCH_ARGS=--quick for a short run.
 BUILDS_PACKAGES ?= clang-14 libc++-14-dev libc++abi-14-dev libfast-float-dev
-bench-builds: install
-	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(BUILDS_PACKAGES)"
+bench-builds: venv
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(BUILDS_PACKAGES) $(BENCH_PACKAGES)"
 	$(PIP) install '.[bench]' $(BUILD_FLAGS)
 	$(PY) bench/builds.py $(BENCH_ARGS)
 
 # Whole tables in one process, a process pool and Dask (2 workers each);
 # SCALE_ARGS=--quick for a short run, "--max-load 0.5" to start rounds on a quiet machine.
-bench-scale: install
+bench-scale: venv
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES=libfast-float-dev
 	$(PIP) install '.[bench]' $(BUILD_FLAGS)
 	$(PY) bench/scale.py $(SCALE_ARGS)
 
@@ -115,11 +127,12 @@ verify-digits-long:
 	@$(MAKE) --no-print-directory verify-digits DIGITS_COUNT=1000000000
 
 # The Python suite against an ASan/UBSan build of the module (build/asan).
-test-asan: install
+test-asan: venv
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(TEST_PACKAGES)"
 	$(PIP) install '.[test]' $(BUILD_FLAGS)
 	$(WITH_VENV_PATH) PYTHON=$(PY) tools/test-asan.sh
 
-install: deps venv
+install: venv
 	$(PIP) install . $(BUILD_FLAGS)
 
 # System packages, installed when missing and this user may (root with apt-get).

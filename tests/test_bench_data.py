@@ -1,13 +1,19 @@
 """The benchmark's generated coordinates: each kind holds what its rows claim."""
 
 import collections
+import importlib.util
 import sys
 from pathlib import Path
 
 import pytest
 
-sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
-import data  # noqa: E402
+# Loaded from its file: bench/ on sys.path would put its modules before the standard
+# library's for the rest of the run (bench/profile.py before profile, which cProfile
+# and with it PySpark import).
+BENCH = Path(__file__).resolve().parent.parent / "bench"
+_spec = importlib.util.spec_from_file_location("bench_data", BENCH / "data.py")
+data = sys.modules[_spec.name] = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(data)
 
 
 @pytest.mark.parametrize("value, digits", [

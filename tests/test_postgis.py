@@ -4,16 +4,14 @@ PostGIS makes a seeded table of random geometries: the seven kinds in XY, XYZ, X
 XYZM, with and without SRID, empty geometries and empty members, nested collections,
 extreme and non-integral coordinates.  quorvel reads every binary and hex form PostGIS
 writes of them, and PostGIS reads back every form quorvel writes.  The deliberate
-differences between the two are pinned at the end, and the README's PostgreSQL guide
-runs here against the same server.
+differences between the two are pinned at the end, and the examples of
+docs/postgis.md run here against the same server.
 """
-
-import doctest
 
 import pytest
 
 import quorvel
-from test_readme import readme_blocks
+from test_docs import run_doctest, sessions
 
 pytestmark = pytest.mark.postgis
 
@@ -197,14 +195,10 @@ def test_iso_wkb_of_empty_members_is_an_empty_collection(pg):
     assert (quorvel.wkb_to_wkt(iso), quorvel.wkb_to_wkt(ewkb)) == ("MULTIPOINT EMPTY", "MULTIPOINT (EMPTY)")
 
 
-def test_readme_guide(postgis_dsn):
+def test_guide(postgis_dsn):
     import psycopg
 
-    blocks = readme_blocks("postgis")
-    assert blocks
+    guide = sessions("postgis")
+    assert list(guide) == ["postgis.md"]
     with psycopg.connect(postgis_dsn, autocommit=True) as conn:
-        globs = {"quorvel": quorvel, "conn": conn}
-        test = doctest.DocTestParser().get_doctest("\n".join(blocks), globs, "README", None, 0)
-        runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
-        runner.run(test)
-    assert runner.failures == 0 and runner.tries > 0
+        run_doctest(guide["postgis.md"], "postgis.md", {"conn": conn})

@@ -3,16 +3,13 @@
 Worker processes started by spawn and by fork (after the parent imported quorvel)
 must give the parent's outcome for every call; a Dask DataFrame converted on a
 two-process LocalCluster must equal the same conversion in this process, bad rows
-included; and the README's examples of this use run as a user would run them.
+included; and the examples of docs/at-scale.md run as a user would run them.
 """
 
 import multiprocessing
-import os
 import pickle
 import random
 import re
-import subprocess
-import sys
 from concurrent.futures import ProcessPoolExecutor
 
 import dask
@@ -23,8 +20,7 @@ from distributed import Client, LocalCluster
 
 import quorvel
 import wkb_helpers as w
-from test_readme import readme_blocks
-from test_readme import test_readme_example as run_doctest
+from test_docs import definitions, doc_blocks, run_doctest, run_script
 from test_threads import calls, outcome
 
 pytestmark = pytest.mark.scale
@@ -62,12 +58,11 @@ def test_workers_give_the_parent_outcomes(method):
     assert got == expected
 
 
-SCALE_BLOCKS = readme_blocks("scale")
-# The README's Dask example defines the row-by-row wrapper and its meta; run without
+SCALE_BLOCKS = [block for _, block in doc_blocks("scale")]
+# The guide's Dask example defines the row-by-row wrapper and its meta; run without
 # its main part, it gives them to the test below.
-README_DASK = {"__name__": "readme_dask"}
-exec(next(b for b in SCALE_BLOCKS if "map_partitions" in b), README_DASK)
-convert_rows, META = README_DASK["convert_rows"], README_DASK["META"]
+DASK_EXAMPLE = definitions(next(b for b in SCALE_BLOCKS if "map_partitions" in b))
+convert_rows, META = DASK_EXAMPLE["convert_rows"], DASK_EXAMPLE["META"]
 
 
 def mixed_table(rows, seed):
@@ -127,20 +122,8 @@ def test_dask_partitions_on_two_worker_processes_equal_one_process():
 
 
 @pytest.mark.parametrize("block", SCALE_BLOCKS, ids=[f"block-{i}" for i in range(len(SCALE_BLOCKS))])
-def test_readme_example(block, tmp_path):
+def test_guide_example(block, tmp_path):
     if ">>> " in block:
-        run_doctest(block)
-        return
-    # A script: run it as its own program, as a user would, so that spawned workers
-    # import it as their main module; each print's comment is the line it prints.
-    script = tmp_path / "example.py"
-    script.write_text(block, encoding="utf-8")
-    # Under the sanitizer build (tools/test-asan.sh) the program keeps its runtime but
-    # not its leak check, whose reports would be the interpreter's and Dask's own.
-    env = dict(os.environ)
-    if "ASAN_OPTIONS" in env:
-        env["ASAN_OPTIONS"] += ":detect_leaks=0"
-    run = subprocess.run([sys.executable, str(script)], cwd=tmp_path, capture_output=True,
-                         text=True, timeout=300, env=env)
-    assert run.returncode == 0, run.stderr
-    assert run.stdout.splitlines() == re.findall(r"print\(.*\)  # (.*)", block)
+        run_doctest(block, "at-scale.md")
+    else:
+        run_script(block, tmp_path)
