@@ -1,6 +1,7 @@
-# Set-up, demo and tests.  Every target finds a Python 3.13+ by itself
-# (tools/find-python; override with PYTHON=/path/to/python3.13) and uses the
-# active virtual environment, or creates .venv when none is active.
+# Set-up, demo and tests.  Every target finds a CPython 3.11+ by itself, the newest
+# there is (tools/find-python; override with PYTHON=/path/to/python3.12), and uses
+# the active virtual environment, or creates .venv when none is active; test-pythons
+# and bench-pythons use every CPython found instead, each in an environment of its own.
 SHELL := /bin/bash
 VENV ?= .venv
 ifdef VIRTUAL_ENV
@@ -18,9 +19,9 @@ BUILD_FLAGS := --no-build-isolation -Ccmake.define.QUORVEL_WERROR=ON
 # marked postgis).
 DEBIAN_PACKAGES ?= libdragonbox-dev libfast-float-dev libbenchmark-dev postgresql-15-postgis-3
 
-.PHONY: demo test wheel-check test-libcxx bench bench-builds bench-scale fuzz-replay fuzz \
-        test-asan verify-digits verify-digits-long verify-number-reader verify-build install \
-        deps venv clean
+.PHONY: demo test test-pythons bench-pythons wheel-check test-libcxx bench bench-builds \
+        bench-scale fuzz-replay fuzz test-asan verify-digits verify-digits-long \
+        verify-number-reader verify-build install deps venv clean
 
 demo: install
 	$(PY) examples/demo.py
@@ -28,6 +29,14 @@ demo: install
 test: install
 	$(PIP) install '.[test]' $(BUILD_FLAGS)
 	$(PY) -m pytest tests
+
+# The whole suite on every CPython 3.11 or later found (pyenv's, the system's, the
+# newest release of each minor version), each built in a virtual environment of its
+# own, .venv-pythons/<version>, kept between runs (tools/test-pythons).  PYTHONS names
+# the versions instead ("3.11 3.12 3.13", "3.12.1", or paths); one not found fails.
+PYTHONS ?=
+test-pythons: deps
+	PYTHONS="$(PYTHONS)" BUILD_FLAGS="$(BUILD_FLAGS)" PYTEST_ARGS="$(PYTEST_ARGS)" tools/test-pythons
 
 # The release path: an sdist, a wheel built from it in isolation, twine check,
 # auditwheel show and repair, and the suite against the built and the repaired
