@@ -76,6 +76,11 @@ bench: install
 	$(PIP) install '.[bench]' $(BUILD_FLAGS)
 	$(PY) bench/run.py $(BENCH_ARGS)
 
+# The per-call cost on each version of test-pythons: a point converted both ways
+# against bytes.hex() of the same 21 bytes (bench/pythons.py).
+bench-pythons: deps
+	PYTHONS="$(PYTHONS)" BUILD_FLAGS="$(BUILD_FLAGS)" tools/test-pythons bench/pythons.py $(BENCH_ARGS)
+
 # The module built with g++ with and without fast_float and with clang + libc++,
 # timed side by side (bench/builds.py); BENCH_ARGS=--quick for a short run.
 BUILDS_PACKAGES ?= clang-14 libc++-14-dev libc++abi-14-dev libfast-float-dev
