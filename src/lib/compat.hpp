@@ -69,7 +69,8 @@ inline PyObject* PyType_GetModuleName(PyTypeObject* type) {
 
 // PyUnicode_EqualToUTF8 (3.13): 1 when the str's UTF-8 form is exactly the bytes
 // of the NUL-terminated string, else 0; a str that holds a surrogate has no UTF-8
-// form and is equal to none.  Never raises.
+// form and is equal to none.  Never raises.  Unlike 3.13's, it leaves the UTF-8
+// form of a non-ASCII str cached in the object, as every UTF-8 request does.
 inline int PyUnicode_EqualToUTF8(PyObject* unicode, const char* string) {
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(unicode, &size);
