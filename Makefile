@@ -1,6 +1,7 @@
-# Set-up, demo and tests.  Every target finds a Python 3.13+ by itself
-# (tools/find-python; override with PYTHON=/path/to/python3.13) and uses the
-# active virtual environment, or creates .venv when none is active.
+# Set-up, demo and tests.  Every target finds a CPython 3.11+ by itself, the newest
+# there is (tools/find-python; override with PYTHON=/path/to/python3.12), and uses
+# the active virtual environment, or creates .venv when none is active; test-pythons
+# and bench-pythons use every CPython found instead, each in an environment of its own.
 SHELL := /bin/bash
 VENV ?= .venv
 ifdef VIRTUAL_ENV
@@ -24,9 +25,9 @@ DEBIAN_PACKAGES ?= $(sort $(TEST_PACKAGES) $(BENCH_PACKAGES))
 # left out where only the test extra is installed.
 CORE_TESTS := -m "not guides and not spark"
 
-.PHONY: demo test wheel-check test-libcxx bench bench-builds bench-scale fuzz-replay fuzz \
-        test-asan verify-digits verify-digits-long verify-number-reader verify-build install \
-        deps venv clean
+.PHONY: demo test test-pythons bench-pythons wheel-check test-libcxx bench bench-builds \
+        bench-scale fuzz-replay fuzz test-asan verify-digits verify-digits-long \
+        verify-number-reader verify-build install deps venv clean
 
 # The demo needs only a compiler, CMake and Python: no Debian package.
 demo: install
@@ -38,6 +39,15 @@ test: venv
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(TEST_PACKAGES)"
 	$(PIP) install '.[test,guides]' $(BUILD_FLAGS)
 	$(PY) -m pytest tests
+
+# The whole suite on every CPython 3.11 or later found (pyenv's, the system's, the
+# newest release of each minor version), each built in a virtual environment of its
+# own, .venv-pythons/<version>, kept between runs (tools/test-pythons).  PYTHONS names
+# the versions instead ("3.11 3.12 3.13", "3.12.1", or paths); one not found fails.
+PYTHONS ?=
+test-pythons:
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(TEST_PACKAGES)"
+	PYTHONS="$(PYTHONS)" BUILD_FLAGS="$(BUILD_FLAGS)" PYTEST_ARGS="$(PYTEST_ARGS)" tools/test-pythons
 
 # The release path: an sdist, a wheel built from it in isolation, twine check,
 # auditwheel show and repair, and the suite against the built and the repaired
@@ -77,6 +87,12 @@ bench: venv
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(BENCH_PACKAGES)"
 	$(PIP) install '.[bench]' $(BUILD_FLAGS)
 	$(PY) bench/run.py $(BENCH_ARGS)
+
+# The per-call cost on each version of test-pythons: a point converted both ways
+# against bytes.hex() of the same 21 bytes (bench/pythons.py).
+bench-pythons:
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(TEST_PACKAGES)"
+	PYTHONS="$(PYTHONS)" BUILD_FLAGS="$(BUILD_FLAGS)" tools/test-pythons bench/pythons.py $(BENCH_ARGS)
 
 # The module built with g++ with and without fast_float and with clang + libc++,
 # timed side by side (bench/builds.py); BENCH_ARGS=--quick for a short run.

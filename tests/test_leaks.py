@@ -321,6 +321,18 @@ def refcounts(objects):
     return [sys.getrefcount(o) for o in objects]
 
 
+def shared(obj):
+    """None, the bools and the small ints: objects of the whole interpreter.  Before
+    3.12 they are not immortal, and the interpreter's own caches move their counts by
+    a few during a test, where a reference kept or dropped per call moves them by n."""
+    return obj is None or type(obj) is bool or (type(obj) is int and -5 <= obj <= 256)
+
+
+def changed_counts(watched, before, after, n):
+    return [(o, b, a) for o, b, a in zip(watched, before, after)
+            if abs(a - b) >= (n // 2 if shared(o) else 1)]
+
+
 def check_repeated_calls(c: Case):
     args, kwargs = c.make()
     held = [*args, *kwargs.values()]
@@ -355,7 +367,8 @@ def check_repeated_calls(c: Case):
     resident_growth = None if resident is None else rss() - resident
     block_growth = sys.getallocatedblocks() - blocks
     heap_growth = None if heap is None else heap_in_use() - heap
-    assert refcounts(watched) == counts, "reference counts changed"
+    changed = changed_counts(watched, counts, refcounts(watched), c.n)
+    assert not changed, f"reference counts changed (object, before, after): {changed}"
     assert block_growth < max(64, c.n // 20), f"{block_growth} Python blocks more after {c.n} calls"
     if heap_growth is not None:
         assert heap_growth < 64 * 1024, f"C heap grew by {heap_growth} bytes in {c.n} calls"

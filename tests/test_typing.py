@@ -26,22 +26,28 @@ def run(args, *extra_path, cwd):
                           capture_output=True, text=True, timeout=300)
 
 
-def mypy(path, tmp_path):
+# The oldest supported version and the running one.
+TARGETS = sorted({"3.11", "%d.%d" % sys.version_info[:2]})
+
+
+def mypy(path, tmp_path, target):
     return run(["mypy", "--strict", "--no-incremental", "--config-file", os.devnull,
-                "--cache-dir", str(tmp_path / "cache"), "--show-error-codes", str(path)],
-               cwd=tmp_path)
+                "--python-version", target, "--cache-dir", str(tmp_path / "cache"),
+                "--show-error-codes", str(path)], cwd=tmp_path)
 
 
-def test_good_usage_type_checks(tmp_path):
-    result = mypy(USAGE / "good_usage.py", tmp_path)
+@pytest.mark.parametrize("target", TARGETS)
+def test_good_usage_type_checks(tmp_path, target):
+    result = mypy(USAGE / "good_usage.py", tmp_path, target)
     assert result.returncode == 0, result.stdout + result.stderr
 
 
-def test_bad_usage_fails_on_every_marked_line(tmp_path):
+@pytest.mark.parametrize("target", TARGETS)
+def test_bad_usage_fails_on_every_marked_line(tmp_path, target):
     path = USAGE / "bad_usage.py"
     lines = path.read_text().splitlines()
     marked = {n for n, line in enumerate(lines, 1) if "# E:" in line}
-    result = mypy(path, tmp_path)
+    result = mypy(path, tmp_path, target)
     assert result.returncode == 1, result.stdout + result.stderr
     reported = {int(m) for m in re.findall(r"^[^:\n]*bad_usage\.py:(\d+): error:", result.stdout,
                                            re.MULTILINE)}

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "lib/compat.hpp"
 #include "lib/pyref.hpp"
 #include "lib/raise.hpp"
 

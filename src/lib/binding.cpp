@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "lib/compat.hpp"
 #include "lib/raise.hpp"
 
 namespace quorvel {

@@ -9,6 +9,7 @@
 
 #include "lib/arguments.hpp"
 #include "lib/binding.hpp"
+#include "lib/compat.hpp"
 #include "lib/docstrings.hpp"
 #include "lib/header.hpp"
 #include "lib/hex.hpp"

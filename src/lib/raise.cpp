@@ -1,5 +1,6 @@
 #include "lib/raise.hpp"
 
+#include "lib/compat.hpp"
 #include "lib/pyref.hpp"
 
 namespace quorvel {

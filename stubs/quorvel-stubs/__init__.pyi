@@ -1,7 +1,9 @@
 """Type information for the quorvel extension module."""
 
-from collections.abc import Buffer
 from typing import SupportsIndex, overload
+
+# collections.abc.Buffer from 3.12, the same protocol before it.
+from typing_extensions import Buffer
 
 __all__ = [
     "wkb_to_wkt",
