@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# The Python-free core on other processors: built statically with Debian's cross
+# compilers and run under qemu-user, beside the same programs built natively.
+#
+#   tools/test-cross.sh                   x86-64 (native), then aarch64 and s390x
+#   ARCHES="s390x" tools/test-cross.sh    one emulated machine
+#
+# On every machine the conformance table (verify/conformance) runs through the core
+# with each number reader, ours and fast_float, and MUTATIONS randomly changed
+# inputs per case go through the same calls: the digest of their results must equal
+# the build machine's.  On the emulated machines also: the number reader against
+# strtod, from_chars and fast_float (READER_COUNT texts); the shortest digits
+# against Dragonbox's to_decimal and to_chars (DIGITS_COUNT random doubles and every
+# sweep); the replay of every fuzz corpus and regression, without sanitizers (their
+# runtimes do not run under qemu-user).  Natively those three have targets of their
+# own (verify-digits, verify-number-reader, fuzz-replay).  Builds and logs land in
+# build/cross/<arch>/.  Needs g++-aarch64-linux-gnu, g++-s390x-linux-gnu, qemu-user,
+# libdragonbox-dev and libfast-float-dev (make deps), cmake and ninja.
+set -euo pipefail
+
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+ARCHES="${ARCHES:-aarch64 s390x}"
+READER_COUNT="${READER_COUNT:-100000}"
+DIGITS_COUNT="${DIGITS_COUNT:-1000000}"
+MUTATIONS="${MUTATIONS:-200}"
+BUILD="$ROOT/build/cross"
+TABLE="$ROOT/tests/data/conformance.tsv"
+FUZZ_TARGETS="fuzz_wkb_to_wkt fuzz_wkt_to_wkb fuzz_hex fuzz_header_rewrite fuzz_header_srid"
+passed=0
+failed=0
+REFERENCE=""
+
+# The header-only libraries that serve as oracles, arch-independent but installed
+# for the build machine: a folder of links to them alone, so that no other header
+# of the build machine reaches a cross build.
+host_headers() {
+    local dir="$BUILD/host-headers" dragonbox
+    mkdir -p "$dir"
+    [ -d /usr/include/fast_float ] && ln -sfn /usr/include/fast_float "$dir/fast_float"
+    dragonbox="$(ls -d /usr/include/dragonbox-*/dragonbox 2>/dev/null | tail -n 1 || true)"
+    [ -n "$dragonbox" ] && ln -sfn "$dragonbox" "$dir/dragonbox"
+    echo "$dir"
+}
+
+configure_and_build() {  # configure_and_build SOURCE DIR TARGET [cmake options...]
+    local source="$1" dir="$2" target="$3"
+    shift 3
+    mkdir -p "$dir"
+    cmake -S "$source" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1 \
+        || { cat "$dir.configure.log" >&2; return 1; }
+    cmake --build "$dir" -j2 --target "$target" >"$dir.build.log" 2>&1 \
+        || { cat "$dir.build.log" >&2; return 1; }
+}
+
+# The core with either number reader, our own and fast_float (what a module
+# built with libfast-float-dev reads with), each against the conformance table.
+# EMULATOR is empty for the build machine; TARGET names what the first build makes.
+conformance_builds() {  # conformance_builds ARCH EMULATOR TARGET [cmake options...]
+    local arch="$1" emulator="$2" target="$3"
+    shift 3
+    configure_and_build "$ROOT/verify" "$BUILD/$arch/verify" "$target" "$@" -DQUORVEL_WERROR=ON
+    configure_and_build "$ROOT/verify" "$BUILD/$arch/verify-fast-float" conformance "$@" \
+        -DQUORVEL_WERROR=ON -DVERIFY_CORE_FAST_FLOAT=ON
+    for build in verify verify-fast-float; do
+        run "$arch" "$build-conformance" $emulator "$BUILD/$arch/$build/conformance" "$TABLE" "$MUTATIONS"
+        same_digest "$arch" "$build-conformance"
+    done
+}
+
+# The results of the mutated calls are the same on every machine: each digest
+# equals the first one, the build machine's.
+same_digest() {  # same_digest ARCH NAME
+    local digest
+    digest="$(grep -o 'digest [0-9a-f]*' "$BUILD/$1/$2.log" | tail -n 1 || true)"
+    REFERENCE="${REFERENCE:-$digest}"
+    if [ -z "$digest" ] || [ "$digest" != "$REFERENCE" ]; then
+        echo "$1 $2: ${digest:-no digest}, x86_64 gave $REFERENCE" \
+            "(QUORVEL_DUMP=1 makes the program print every mutated call, to compare)" >&2
+        failed=$((failed + 1))
+    fi
+}
+
+# run ARCH NAME COMMAND...: the command's last line on success, its output on failure.
+run() {
+    local arch="$1" name="$2" log start
+    shift 2
+    log="$BUILD/$arch/$name.log"
+    start=$SECONDS
+    if "$@" >"$log" 2>&1; then
+        echo "$arch $name: $(tail -n 1 "$log") ($((SECONDS - start)) s)"
+        passed=$((passed + 1))
+    else
+        echo "$arch $name: FAILED" >&2
+        failed=$((failed + 1))
+        grep -v '^replay: ' "$log" | tail -n 40 >&2 || true
+    fi
+}
+
+conformance_builds x86_64 "" conformance
+
+HEADERS="$(host_headers)"
+for arch in $ARCHES; do
+    emulator="qemu-$arch"
+    command -v "$emulator" >/dev/null || { echo "$arch: $emulator not found (qemu-user)" >&2; exit 1; }
+    cross=(-DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchains/$arch-linux-gnu.cmake"
+        -DCMAKE_CXX_FLAGS="-isystem $HEADERS")
+    conformance_builds "$arch" "$emulator" all "${cross[@]}"
+    configure_and_build "$ROOT/fuzz" "$BUILD/$arch/fuzz" all "${cross[@]}" -DFUZZ_SANITIZE=OFF \
+        -DQUORVEL_WERROR=ON
+    bin="$BUILD/$arch/verify"
+    run "$arch" number_reader "$emulator" "$bin/number_reader" "$READER_COUNT"
+    run "$arch" shortest_digits "$emulator" "$bin/shortest_digits" "$DIGITS_COUNT" 2
+    for target in $FUZZ_TARGETS; do
+        run "$arch" "$target" "$emulator" "$BUILD/$arch/fuzz/$target" \
+            "$ROOT/fuzz/corpus/$target" "$ROOT/fuzz/regressions/$target"
+    done
+done
+echo "test-cross: $passed passed, $failed failed"
+[ "$failed" = 0 ]
