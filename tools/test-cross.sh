@@ -52,19 +52,37 @@ configure_and_build() {  # configure_and_build SOURCE DIR TARGET [cmake options.
         || { cat "$dir.build.log" >&2; return 1; }
 }
 
-# The core with either number reader, our own and fast_float (what a module
-# built with libfast-float-dev reads with), each against the conformance table.
-# EMULATOR is empty for the build machine; TARGET names what the first build makes.
-conformance_builds() {  # conformance_builds ARCH EMULATOR TARGET [cmake options...]
-    local arch="$1" emulator="$2" target="$3"
+# The core with either number reader: ours in a plain build, fast_float (what a
+# module built with libfast-float-dev reads with) in a sanitized one, each against
+# the conformance table.  TARGET names what the plain build makes; CXXFLAGS and the
+# options after it are the machine's.
+conformance_builds() {  # conformance_builds ARCH TARGET CXXFLAGS [cmake options...]
+    local arch="$1" target="$2" flags="$3"
     shift 3
-    configure_and_build "$ROOT/verify" "$BUILD/$arch/verify" "$target" "$@" -DQUORVEL_WERROR=ON
-    configure_and_build "$ROOT/verify" "$BUILD/$arch/verify-fast-float" conformance "$@" \
-        -DQUORVEL_WERROR=ON -DVERIFY_CORE_FAST_FLOAT=ON
-    for build in verify verify-fast-float; do
-        run "$arch" "$build-conformance" $emulator "$BUILD/$arch/$build/conformance" "$TABLE" "$MUTATIONS"
+    configure_and_build "$ROOT/verify" "$BUILD/$arch/verify" "$target" "$@" \
+        -DCMAKE_CXX_FLAGS="$flags" -DQUORVEL_WERROR=ON
+    configure_and_build "$ROOT/verify" "$BUILD/$arch/verify-sanitized" conformance "$@" \
+        -DCMAKE_CXX_FLAGS="$flags $SANITIZE" "${SANITIZED[@]}" -DQUORVEL_WERROR=ON \
+        -DVERIFY_CORE_FAST_FLOAT=ON
+    for build in verify verify-sanitized; do
+        run "$arch" "$build-conformance" "${EMULATOR[@]}" "$BUILD/$arch/$build/conformance" \
+            "$TABLE" "$MUTATIONS"
         same_digest "$arch" "$build-conformance"
     done
+}
+
+# Sanitizers where they run: AddressSanitizer and UndefinedBehaviorSanitizer on
+# x86-64 and aarch64, linked dynamically (qemu's -L finds the target's runtime), with
+# LeakSanitizer off under emulation (it needs ptrace); UndefinedBehaviorSanitizer
+# alone on s390x, statically, since ASan's shadow memory does not fit qemu-user's
+# address space there.
+sanitizers_for() {  # sanitizers_for ARCH: sets SANITIZE (compile flags) and SANITIZED
+    local checks="address,undefined" link=""
+    [ "$1" = s390x ] && { checks="undefined"; link="-static"; }
+    SANITIZE="-fsanitize=$checks -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+    # -O1: half the compile time of -O3 with the instrumentation.
+    SANITIZED=(-DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=-O1 -DNDEBUG"
+        "-DCMAKE_EXE_LINKER_FLAGS=$link -fsanitize=$checks")
 }
 
 # The results of the mutated calls are the same on every machine: each digest
@@ -96,22 +114,25 @@ run() {
     fi
 }
 
-conformance_builds x86_64 "" conformance
+EMULATOR=()
+sanitizers_for x86_64
+conformance_builds x86_64 conformance ""
 
 HEADERS="$(host_headers)"
 for arch in $ARCHES; do
-    emulator="qemu-$arch"
-    command -v "$emulator" >/dev/null || { echo "$arch: $emulator not found (qemu-user)" >&2; exit 1; }
-    cross=(-DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchains/$arch-linux-gnu.cmake"
-        -DCMAKE_CXX_FLAGS="-isystem $HEADERS")
-    conformance_builds "$arch" "$emulator" all "${cross[@]}"
-    configure_and_build "$ROOT/fuzz" "$BUILD/$arch/fuzz" all "${cross[@]}" -DFUZZ_SANITIZE=OFF \
+    command -v "qemu-$arch" >/dev/null || { echo "$arch: qemu-$arch not found (qemu-user)" >&2; exit 1; }
+    EMULATOR=(env ASAN_OPTIONS=detect_leaks=0 "qemu-$arch" -L "/usr/$arch-linux-gnu")
+    sanitizers_for "$arch"
+    toolchain="-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/toolchains/$arch-linux-gnu.cmake"
+    conformance_builds "$arch" all "-isystem $HEADERS" "$toolchain"
+    configure_and_build "$ROOT/fuzz" "$BUILD/$arch/fuzz" all "$toolchain" \
+        -DCMAKE_CXX_FLAGS="-isystem $HEADERS $SANITIZE" "${SANITIZED[@]}" -DFUZZ_SANITIZE=OFF \
         -DQUORVEL_WERROR=ON
     bin="$BUILD/$arch/verify"
-    run "$arch" number_reader "$emulator" "$bin/number_reader" "$READER_COUNT"
-    run "$arch" shortest_digits "$emulator" "$bin/shortest_digits" "$DIGITS_COUNT" 2
+    run "$arch" number_reader "${EMULATOR[@]}" "$bin/number_reader" "$READER_COUNT"
+    run "$arch" shortest_digits "${EMULATOR[@]}" "$bin/shortest_digits" "$DIGITS_COUNT" 2
     for target in $FUZZ_TARGETS; do
-        run "$arch" "$target" "$emulator" "$BUILD/$arch/fuzz/$target" \
+        run "$arch" "$target" "${EMULATOR[@]}" "$BUILD/$arch/fuzz/$target" \
             "$ROOT/fuzz/corpus/$target" "$ROOT/fuzz/regressions/$target"
     done
 done
