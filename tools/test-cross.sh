@@ -1,21 +1,21 @@
 #!/usr/bin/env bash
 # The Python-free core on other processors: built statically with Debian's cross
-# compilers and run under qemu-user, beside the same programs built natively.
+# compilers and run under qemu-user, held to the results of the x86-64 build.
 #
 #   tools/test-cross.sh                   x86-64 (native), then aarch64 and s390x
 #   ARCHES="s390x" tools/test-cross.sh    one emulated machine
 #
-# On every machine the conformance table (verify/conformance) runs through the core
-# with each number reader, ours and fast_float, and MUTATIONS randomly changed
-# inputs per case go through the same calls: the digest of their results must equal
-# the build machine's.  On the emulated machines also: the number reader against
-# strtod, from_chars and fast_float (READER_COUNT texts); the shortest digits
-# against Dragonbox's to_decimal and to_chars (DIGITS_COUNT random doubles and every
-# sweep); the replay of every fuzz corpus and regression, without sanitizers (their
-# runtimes do not run under qemu-user).  Natively those three have targets of their
-# own (verify-digits, verify-number-reader, fuzz-replay).  Builds and logs land in
-# build/cross/<arch>/.  Needs g++-aarch64-linux-gnu, g++-s390x-linux-gnu, qemu-user,
-# libdragonbox-dev and libfast-float-dev (make deps), cmake and ninja.
+# The conformance table (verify/conformance) runs through the core on every machine,
+# and MUTATIONS randomly changed inputs per case go through the same calls: the
+# digest of their results must equal the build machine's.  On the emulated machines
+# it runs twice, with our number reader and with fast_float in a sanitized build,
+# and beside it: the number reader against strtod, from_chars and fast_float
+# (READER_COUNT texts); the shortest digits against Dragonbox's to_decimal and
+# to_chars (DIGITS_COUNT random doubles and every sweep); the replay of every fuzz
+# corpus and regression, sanitized.  Natively those have targets of their own
+# (verify-digits, verify-number-reader, fuzz-replay, test-asan).  Builds and logs
+# land in build/cross/<arch>/.  Needs g++-aarch64-linux-gnu, g++-s390x-linux-gnu,
+# qemu-user, libdragonbox-dev and libfast-float-dev (make deps), cmake and ninja.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
@@ -42,28 +42,30 @@ host_headers() {
     echo "$dir"
 }
 
-configure_and_build() {  # configure_and_build SOURCE DIR TARGET [cmake options...]
-    local source="$1" dir="$2" target="$3"
+configure_and_build() {  # configure_and_build SOURCE DIR "TARGETS" [cmake options...]
+    local source="$1" dir="$2" targets
+    read -ra targets <<<"$3"
     shift 3
     mkdir -p "$dir"
     cmake -S "$source" -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1 \
         || { cat "$dir.configure.log" >&2; return 1; }
-    cmake --build "$dir" -j2 --target "$target" >"$dir.build.log" 2>&1 \
+    cmake --build "$dir" -j2 --target "${targets[@]}" >"$dir.build.log" 2>&1 \
         || { cat "$dir.build.log" >&2; return 1; }
 }
 
-# The core with either number reader: ours in a plain build, fast_float (what a
-# module built with libfast-float-dev reads with) in a sanitized one, each against
-# the conformance table.  TARGET names what the plain build makes; CXXFLAGS and the
-# options after it are the machine's.
-conformance_builds() {  # conformance_builds ARCH TARGET CXXFLAGS [cmake options...]
-    local arch="$1" target="$2" flags="$3"
-    shift 3
-    configure_and_build "$ROOT/verify" "$BUILD/$arch/verify" "$target" "$@" \
+# Two builds of the core per emulated machine, each against the conformance table:
+# our number reader in a plain build with the verification programs, and fast_float
+# (what a module built with libfast-float-dev reads with) in a sanitized build with
+# the fuzz replay programs.
+cross_builds() {  # cross_builds ARCH: the toolchain of cmake/toolchains/
+    local arch="$1" flags="-isystem $HEADERS"
+    local toolchain="-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/toolchains/$arch-linux-gnu.cmake"
+    configure_and_build "$ROOT/verify" "$BUILD/$arch/verify" all "$toolchain" \
         -DCMAKE_CXX_FLAGS="$flags" -DQUORVEL_WERROR=ON
-    configure_and_build "$ROOT/verify" "$BUILD/$arch/verify-sanitized" conformance "$@" \
+    configure_and_build "$ROOT/verify" "$BUILD/$arch/verify-sanitized" "conformance $FUZZ_TARGETS" \
+        "$toolchain" \
         -DCMAKE_CXX_FLAGS="$flags $SANITIZE" "${SANITIZED[@]}" -DQUORVEL_WERROR=ON \
-        -DVERIFY_CORE_FAST_FLOAT=ON
+        -DVERIFY_CORE_FAST_FLOAT=ON -DVERIFY_FUZZ_REPLAY=ON
     for build in verify verify-sanitized; do
         run "$arch" "$build-conformance" "${EMULATOR[@]}" "$BUILD/$arch/$build/conformance" \
             "$TABLE" "$MUTATIONS"
@@ -71,9 +73,9 @@ conformance_builds() {  # conformance_builds ARCH TARGET CXXFLAGS [cmake options
     done
 }
 
-# Sanitizers where they run: AddressSanitizer and UndefinedBehaviorSanitizer on
-# x86-64 and aarch64, linked dynamically (qemu's -L finds the target's runtime), with
-# LeakSanitizer off under emulation (it needs ptrace); UndefinedBehaviorSanitizer
+# Sanitizers where they run under qemu-user: AddressSanitizer and
+# UndefinedBehaviorSanitizer on aarch64, linked dynamically (qemu's -L finds the
+# target's runtime), LeakSanitizer off (it needs ptrace); UndefinedBehaviorSanitizer
 # alone on s390x, statically, since ASan's shadow memory does not fit qemu-user's
 # address space there.
 sanitizers_for() {  # sanitizers_for ARCH: sets SANITIZE (compile flags) and SANITIZED
@@ -114,25 +116,24 @@ run() {
     fi
 }
 
+# The build machine: the reference digest.  Its module reads with fast_float when
+# the system has it, and the suite checks the module against the table.
 EMULATOR=()
-sanitizers_for x86_64
-conformance_builds x86_64 conformance ""
+configure_and_build "$ROOT/verify" "$BUILD/x86_64/verify" conformance -DQUORVEL_WERROR=ON
+run x86_64 conformance "$BUILD/x86_64/verify/conformance" "$TABLE" "$MUTATIONS"
+same_digest x86_64 conformance
 
 HEADERS="$(host_headers)"
 for arch in $ARCHES; do
     command -v "qemu-$arch" >/dev/null || { echo "$arch: qemu-$arch not found (qemu-user)" >&2; exit 1; }
     EMULATOR=(env ASAN_OPTIONS=detect_leaks=0 "qemu-$arch" -L "/usr/$arch-linux-gnu")
     sanitizers_for "$arch"
-    toolchain="-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/toolchains/$arch-linux-gnu.cmake"
-    conformance_builds "$arch" all "-isystem $HEADERS" "$toolchain"
-    configure_and_build "$ROOT/fuzz" "$BUILD/$arch/fuzz" all "$toolchain" \
-        -DCMAKE_CXX_FLAGS="-isystem $HEADERS $SANITIZE" "${SANITIZED[@]}" -DFUZZ_SANITIZE=OFF \
-        -DQUORVEL_WERROR=ON
+    cross_builds "$arch"
     bin="$BUILD/$arch/verify"
     run "$arch" number_reader "${EMULATOR[@]}" "$bin/number_reader" "$READER_COUNT"
     run "$arch" shortest_digits "${EMULATOR[@]}" "$bin/shortest_digits" "$DIGITS_COUNT" 2
     for target in $FUZZ_TARGETS; do
-        run "$arch" "$target" "${EMULATOR[@]}" "$BUILD/$arch/fuzz/$target" \
+        run "$arch" "$target" "${EMULATOR[@]}" "$BUILD/$arch/verify-sanitized/$target" \
             "$ROOT/fuzz/corpus/$target" "$ROOT/fuzz/regressions/$target"
     done
 done
