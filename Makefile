@@ -25,8 +25,8 @@ DEBIAN_PACKAGES ?= $(sort $(TEST_PACKAGES) $(BENCH_PACKAGES))
 # left out where only the test extra is installed.
 CORE_TESTS := -m "not guides and not spark"
 
-.PHONY: demo test test-pythons bench-pythons wheel-check test-libcxx bench bench-builds \
-        bench-scale fuzz-replay fuzz test-asan verify-digits verify-digits-long \
+.PHONY: demo test test-pythons bench-pythons wheel-check test-libcxx test-cross bench \
+        bench-builds bench-scale fuzz-replay fuzz test-asan verify-digits verify-digits-long \
         verify-number-reader verify-build install deps venv clean
 
 # The demo needs only a compiler, CMake and Python: no Debian package.
@@ -73,6 +73,16 @@ test-libcxx:
 	@$(MAKE) --no-print-directory venv VENV=$(LIBCXX_VENV) VIRTUAL_ENV=
 	$(LIBCXX_PY) -m pip --disable-pip-version-check -q install '.[test]' $(BUILD_FLAGS) $(LIBCXX_FLAGS)
 	$(LIBCXX_PY) -m pytest tests $(CORE_TESTS)
+
+# The core on aarch64 and s390x, built with Debian's cross compilers and run under
+# qemu-user, and on this machine: the conformance table (tests/data/conformance.tsv)
+# with both number readers and mutated inputs, and on the emulated machines the two
+# verification programs with reduced counts and the fuzz replay (tools/test-cross.sh;
+# ARCHES, READER_COUNT, DIGITS_COUNT and MUTATIONS override its defaults).
+CROSS_PACKAGES ?= g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user libdragonbox-dev libfast-float-dev
+test-cross: venv
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(CROSS_PACKAGES)"
+	$(WITH_VENV_PATH) tools/test-cross.sh
 
 # The number reader against strtod, std::from_chars and fast_float on READER_COUNT
 # random and adversarial texts (verify/number_reader.cpp).
