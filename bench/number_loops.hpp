@@ -10,6 +10,7 @@
 // not take.
 #pragma once
 
+#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <vector>
@@ -24,6 +25,17 @@
 namespace quorvel_bench {
 
 inline constexpr std::size_t TEXT_BYTES_PER_NUMBER = 32;
+
+// The writer's digit stage alone: the shortest digits as sixteen and one, trailing
+// zeros kept (the writer finds them in the text).
+inline std::uint64_t seventeen_digits_loop(const std::vector<double>& values) {
+    std::uint64_t sum = 0;
+    for (double v : values) {
+        const auto d = quorvel::seventeen_digits(std::bit_cast<std::uint64_t>(v) << 1 >> 1);
+        sum += d.leading + d.last + static_cast<std::uint64_t>(d.exponent);
+    }
+    return sum;
+}
 
 inline std::uint64_t shortest_decimal_loop(const std::vector<double>& values) {
     std::uint64_t sum = 0;

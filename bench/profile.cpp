@@ -4,7 +4,7 @@
 //
 //   profile MODE KIND VERTICES ITERATIONS
 //
-// MODE: shortest_decimal, dragonbox_to_decimal, dragonbox_to_chars, std_to_chars,
+// MODE: seventeen_digits, shortest_decimal, dragonbox_to_decimal, dragonbox_to_chars, std_to_chars,
 // format_ordinate, ewkb_to_ewkt, read_number, from_chars, fast_float (when its header
 // is there), write_ewkb, write_ewkb_hex (the loops of floor.cpp; the Dragonbox modes
 // fail in a build without it); KIND and VERTICES as there.  ITERATIONS 0 runs only the
@@ -60,6 +60,8 @@ bool parse_loop(const quorvel_bench::Input& in, long iterations, Parse parse) {
 bool run(const std::string& mode, const quorvel_bench::Input& in, long iterations) {
     if (mode == "shortest_decimal") {
         for (long i = 0; i < iterations; ++i) sink = quorvel_bench::shortest_decimal_loop(in.ords);
+    } else if (mode == "seventeen_digits") {
+        for (long i = 0; i < iterations; ++i) sink = quorvel_bench::seventeen_digits_loop(in.ords);
     } else if (mode == "std_to_chars") {
         number_text<quorvel_bench::std_to_chars_loop>(in, iterations);
 #ifdef QUORVEL_BENCH_DRAGONBOX

@@ -1,0 +1,142 @@
+// Sixteen decimal digits at once: the text of high × 10^8 + low (both below 10^8,
+// leading zeros included) and which of its digits are not zero.
+//
+// The digits are split as binary-coded decimal, eight at a time in a 64-bit word
+// (SWAR) or sixteen in an SSE2 register: halves of four digits, quarters of two and
+// single digits, each step one multiplication by a reciprocal per lane and one to
+// find the remainders, exact for these ranges:
+//   x / 10^4 = (x × 109951163) >> 40   for x < 10^8
+//   x / 100  = (x × 5243) >> 19        for x < 10^4
+//   x / 10   = (x × 6554) >> 16        for x < 100 (103 >> 10 in the portable words)
+// The trailing zeros of a number are then counted from the zero bytes, as the xjb and
+// Żmij writers do (J. Xiang and T. Wang, "xjb: Fast Float to String Algorithm",
+// Computers 2026, 15, 280).
+//
+// Two implementations with the same interface: PortableDigits (plain 64-bit
+// arithmetic, any byte order) and, on x86-64, Sse2Digits.  DefaultDigits is the one
+// the module uses; the verification program runs every one of them.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#include "lib/portable.hpp"
+#include "lib/sse2.hpp"
+
+// SSE2 on x86-64 only: the words are taken out of the vector with 64-bit moves, which
+// 32-bit x86 lacks.
+#if defined(QUORVEL_HAVE_SSE2) && (defined(__x86_64__) || defined(_M_X64))
+#define QUORVEL_SSE2_DIGITS 1
+#endif
+
+namespace quorvel {
+
+// Eight ASCII zeros in one word.
+inline constexpr std::uint64_t ASCII_ZEROS = 0x3030303030303030u;
+
+// Stores the word w at p, its lowest byte first whatever the byte order.
+inline void store_word(char* p, std::uint64_t w) noexcept {
+    if constexpr (std::endian::native == std::endian::big) w = byteswap64(w);
+    std::memcpy(p, &w, 8);
+}
+
+class PortableDigits {
+public:
+    PortableDigits(std::uint32_t high, std::uint32_t low) noexcept {
+        const std::uint64_t v0 = values(high);
+        const std::uint64_t v1 = values(low);
+        words_[0] = v0 + ASCII_ZEROS;
+        words_[1] = v1 + ASCII_ZEROS;
+        nonzero_ = nonzero_bits(v0) | (nonzero_bits(v1) << 8);
+    }
+
+    // Bit i is set when digit i + 1 is not zero.
+    unsigned nonzero() const noexcept { return nonzero_; }
+    // Digits 1 to 8 and 9 to 16, the first digit in the lowest byte.
+    std::uint64_t first_word() const noexcept { return words_[0]; }
+    std::uint64_t second_word() const noexcept { return words_[1]; }
+    // Writes the sixteen digits at p.
+    void store(char* p) const noexcept {
+        store_word(p, words_[0]);
+        store_word(p + 8, words_[1]);
+    }
+
+private:
+    // The eight digit values of v < 10^8, one per byte, the first in the lowest.
+    static std::uint64_t values(std::uint32_t v) noexcept {
+        const std::uint32_t high = v / 10000;
+        const std::uint32_t low = v - high * 10000;
+        std::uint64_t x = high | (std::uint64_t{low} << 32);
+        const std::uint64_t hundreds = ((x * 10486) >> 20) & 0x0000007F0000007Fu;  // x / 100
+        x = hundreds | ((x - hundreds * 100) << 16);
+        const std::uint64_t tens = ((x * 103) >> 10) & 0x000F000F000F000Fu;  // x / 10
+        return tens | ((x - tens * 10) << 8);
+    }
+    // Bit i set when byte i of the digit values is not zero: a digit plus 127 reaches
+    // the byte's top bit exactly when it is not zero, and carries no further; the top
+    // bits are then gathered by one multiplication (bit 8i + 7 lands on bit 56 + i).
+    static unsigned nonzero_bits(std::uint64_t values) noexcept {
+        const std::uint64_t tops = (values + 0x7F7F7F7F7F7F7F7Fu) & 0x8080808080808080u;
+        return static_cast<unsigned>(((tops >> 7) * 0x0102040810204080u) >> 56);
+    }
+
+    std::uint64_t words_[2];
+    unsigned nonzero_;
+};
+
+#ifdef QUORVEL_SSE2_DIGITS
+class Sse2Digits {
+public:
+    Sse2Digits(std::uint32_t high, std::uint32_t low) noexcept {
+        const __m128i values = sixteen_values(high, low);
+        text_ = _mm_add_epi8(values, _mm_set1_epi8('0'));
+        nonzero_ =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(values, _mm_setzero_si128()))) ^
+            0xFFFFu;
+    }
+
+    unsigned nonzero() const noexcept { return nonzero_; }
+    std::uint64_t first_word() const noexcept {
+        return static_cast<std::uint64_t>(_mm_cvtsi128_si64(text_));
+    }
+    std::uint64_t second_word() const noexcept {
+        return static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(text_, text_)));
+    }
+    void store(char* p) const noexcept { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), text_); }
+
+private:
+    // A constant the compiler cannot see through, so that a multiplication by it stays
+    // one instruction instead of becoming shifts and additions.
+    static __m128i opaque(__m128i c) noexcept {
+#if defined(__GNUC__) || defined(__clang__)
+        __asm__("" : "+x"(c));
+#endif
+        return c;
+    }
+    // The sixteen digit values, one per byte, the first in the lowest: both halves
+    // split at once.
+    static __m128i sixteen_values(std::uint32_t high, std::uint32_t low) noexcept {
+        const __m128i v =
+            _mm_set_epi64x(static_cast<std::int64_t>(low), static_cast<std::int64_t>(high));
+        const __m128i q4 = _mm_srli_epi64(_mm_mul_epu32(v, _mm_set1_epi32(109951163)), 40);
+        const __m128i r4 = _mm_sub_epi32(v, _mm_mul_epu32(q4, _mm_set1_epi32(10000)));
+        const __m128i fours = _mm_or_si128(q4, _mm_slli_epi64(r4, 32));
+        const __m128i q2 = _mm_srli_epi16(_mm_mulhi_epu16(fours, _mm_set1_epi16(5243)), 3);
+        const __m128i r2 = _mm_sub_epi16(fours, _mm_mullo_epi16(q2, opaque(_mm_set1_epi16(100))));
+        const __m128i pairs = _mm_or_si128(q2, _mm_slli_epi32(r2, 16));
+        const __m128i q1 = _mm_mulhi_epu16(pairs, _mm_set1_epi16(6554));
+        const __m128i r1 = _mm_sub_epi16(pairs, _mm_mullo_epi16(q1, opaque(_mm_set1_epi16(10))));
+        return _mm_or_si128(q1, _mm_slli_epi16(r1, 8));
+    }
+
+    __m128i text_;
+    unsigned nonzero_;
+};
+
+using DefaultDigits = Sse2Digits;
+#else
+using DefaultDigits = PortableDigits;
+#endif
+
+}  // namespace quorvel
