@@ -55,7 +55,15 @@ void BM_format_ordinate(benchmark::State& state) {
     set_counters(state, in);
 }
 
-// Shortest digits and exponent of every ordinate, no text.
+// The writer's digit stage alone: sixteen digits and the seventeenth, trailing zeros
+// kept, no text.
+void BM_seventeen_digits(benchmark::State& state) {
+    const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
+    for (auto _ : state) benchmark::DoNotOptimize(quorvel_bench::seventeen_digits_loop(in.ords));
+    set_counters(state, in);
+}
+
+// Shortest digits and exponent of every ordinate, trailing zeros removed, no text.
 void BM_shortest_decimal(benchmark::State& state) {
     const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
     for (auto _ : state) benchmark::DoNotOptimize(quorvel_bench::shortest_decimal_loop(in.ords));
@@ -219,6 +227,7 @@ void point_args(benchmark::internal::Benchmark* b) {
 
 }  // namespace
 
+BENCHMARK(BM_seventeen_digits)->Apply(number_args);
 BENCHMARK(BM_shortest_decimal)->Apply(number_args);
 #ifdef QUORVEL_BENCH_DRAGONBOX
 BENCHMARK(BM_dragonbox_to_decimal)->Apply(number_args);

@@ -43,22 +43,25 @@ inline std::uint64_t byteswap64(std::uint64_t v) noexcept {
 #endif
 }
 
-// a when x < y, else b, with a conditional move rather than a branch: for conditions
-// that are as good as random on real data, where a branch would be mispredicted half
-// the time.  GCC turns a plain conditional expression into a branch when either side
-// takes more than an instruction to compute, so on x86-64 it gets the instruction
-// itself; Clang is told that the condition is unpredictable.
+// a when x < y, else b, with a conditional move rather than a branch, and in `below`
+// all ones when x < y, else zero: for conditions that are as good as random on real
+// data, where a branch would be mispredicted half the time.  GCC turns a plain
+// conditional expression into a branch when either side takes more than an
+// instruction to compute, so on x86-64 it gets the instructions themselves; Clang is
+// told that the condition is unpredictable.
 inline std::uint64_t select_below(std::uint64_t x, std::uint64_t y, std::uint64_t a,
-                                  std::uint64_t b) noexcept {
+                                  std::uint64_t b, std::uint64_t& below) noexcept {
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-    __asm__("cmpq %[y], %[x]\n\tcmovbq %[a], %[b]"
-            : [b] "+r"(b)
+    __asm__("cmpq %[y], %[x]\n\tcmovbq %[a], %[b]\n\tsbbq %[below], %[below]"
+            : [b] "+r"(b), [below] "=r"(below)
             : [x] "r"(x), [y] "r"(y), [a] "rm"(a)
             : "cc");
     return b;
 #elif defined(__clang__)
+    below = 0 - static_cast<std::uint64_t>(x < y);
     return __builtin_unpredictable(x < y) ? a : b;
 #else
+    below = 0 - static_cast<std::uint64_t>(x < y);
     return x < y ? a : b;
 #endif
 }

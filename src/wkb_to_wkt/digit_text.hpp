@@ -41,6 +41,31 @@ inline void store_word(char* p, std::uint64_t w) noexcept {
     std::memcpy(p, &w, 8);
 }
 
+// Where the point goes in a word of text when it is inserted before byte i: the
+// bytes below i stay, the bytes from i on move one place up (the last falls out),
+// byte i becomes the point.
+struct WordPointMasks {
+    std::uint64_t stay;
+    std::uint64_t move;  // applied after the move
+    std::uint64_t point;
+};
+inline constexpr auto WORD_POINT_MASKS = [] {
+    struct Table {
+        WordPointMasks at[8];
+    } t{};
+    for (int i = 0; i < 8; ++i) {
+        const std::uint64_t stay = (std::uint64_t{1} << (8 * i)) - 1;
+        t.at[i] = {stay, ~stay << 8, std::uint64_t{'.'} << (8 * i)};
+    }
+    return t;
+}();
+
+// The word of text w with the point inserted before byte i (0..7).
+inline std::uint64_t insert_point(std::uint64_t w, int i) noexcept {
+    const WordPointMasks& m = WORD_POINT_MASKS.at[i];
+    return (w & m.stay) | ((w << 8) & m.move) | m.point;
+}
+
 class PortableDigits {
 public:
     PortableDigits(std::uint32_t high, std::uint32_t low) noexcept {
@@ -60,6 +85,21 @@ public:
     void store(char* p) const noexcept {
         store_word(p, words_[0]);
         store_word(p + 8, words_[1]);
+    }
+    // Writes the sixteen digits with the point before digit i + 1 (1 <= i <= 15), then
+    // the word `after` at p + 17: 25 bytes.
+    void store_with_point(char* p, int i, std::uint64_t after) const noexcept {
+        if (i < 8) {
+            // All sixteen one byte up, then the first word with the point over them.
+            store_word(p + 1, words_[0]);
+            store_word(p + 9, words_[1]);
+            store_word(p, insert_point(words_[0], i));
+        } else {
+            store_word(p, words_[0]);
+            store_word(p + 8, insert_point(words_[1], i - 8));
+            store_word(p + 16, words_[1] >> 56);
+        }
+        store_word(p + 17, after);
     }
 
 private:
@@ -104,8 +144,36 @@ public:
         return static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(text_, text_)));
     }
     void store(char* p) const noexcept { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), text_); }
+    // As PortableDigits::store_with_point: the text and the text one byte up, merged
+    // by the masks of the point's place.
+    void store_with_point(char* p, int i, std::uint64_t after) const noexcept {
+        const auto* masks = reinterpret_cast<const __m128i*>(POINT_MASKS.at[i]);
+        const __m128i merged = _mm_or_si128(
+            _mm_or_si128(_mm_and_si128(text_, _mm_load_si128(masks)),
+                         _mm_and_si128(_mm_slli_si128(text_, 1), _mm_load_si128(masks + 1))),
+            _mm_load_si128(masks + 2));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), merged);
+        store_word(p + 16, (second_word() >> 56) | (after << 8));
+    }
 
 private:
+    // For the point before byte i: the bytes that stay, the bytes that move (after the
+    // move), the point.
+    struct PointMasks {
+        alignas(16) unsigned char at[16][3][16];
+    };
+    static constexpr PointMasks POINT_MASKS = [] {
+        PointMasks t{};
+        for (int i = 0; i < 16; ++i) {
+            for (int b = 0; b < 16; ++b) {
+                t.at[i][0][b] = b < i ? 0xFF : 0;
+                t.at[i][1][b] = b > i ? 0xFF : 0;
+                t.at[i][2][b] = b == i ? '.' : 0;
+            }
+        }
+        return t;
+    }();
+
     // A constant the compiler cannot see through, so that a multiplication by it stays
     // one instruction instead of becoming shifts and additions.
     static __m128i opaque(__m128i c) noexcept {

@@ -42,31 +42,6 @@ inline constexpr std::size_t SLACK = 32;
 
 inline constexpr std::uint64_t INFINITY_BITS = 0x7FF0000000000000u;
 
-// What inserting the point before byte i of a word of text takes: the bytes below
-// i stay, the bytes from i on move one place up (the last falls out), byte i
-// becomes the point.
-struct PointMasks {
-    std::uint64_t stay;
-    std::uint64_t move;  // applied after the move
-    std::uint64_t point;
-};
-inline constexpr auto POINT_MASKS = [] {
-    struct Table {
-        PointMasks at[8];
-    } t{};
-    for (int i = 0; i < 8; ++i) {
-        const std::uint64_t stay = (std::uint64_t{1} << (8 * i)) - 1;
-        t.at[i] = {stay, ~stay << 8, std::uint64_t{'.'} << (8 * i)};
-    }
-    return t;
-}();
-
-// The word of text that has the point inserted before byte `point` (0..7) of w.
-inline std::uint64_t insert_point(std::uint64_t w, int point) noexcept {
-    const PointMasks& m = POINT_MASKS.at[point];
-    return (w & m.stay) | ((w << 8) & m.move) | m.point;
-}
-
 // "0", "NaN", "inf" or "-inf" for a zero, NaN or infinity.
 inline char* write_special(char* p, std::uint64_t bits) noexcept {
     if ((bits << 1) == 0) {
@@ -115,16 +90,8 @@ QUORVEL_ALWAYS_INLINE char* write_seventeen(char* p, SeventeenDigits d) noexcept
     const int point = 17 + d.exponent;  // digits before the decimal point
     if (static_cast<unsigned>(point - 1) < 16) {
         // The point among the digits, or right after them and then cut off.
-        if (point < 8) {
-            // All sixteen one byte up, then the first word with the point over them.
-            digits.store(p + 1);
-            store_word(p, insert_point(digits.first_word(), point));
-            store_word(p + 17, last_word);
-        } else if (point < 16) {
-            const std::uint64_t second = digits.second_word();
-            digits.store(p);
-            store_word(p + 8, insert_point(second, point - 8));
-            store_word(p + 16, (second >> 56) | (last_word << 8));
+        if (point < 16) {
+            digits.store_with_point(p, point, last_word);
         } else {
             digits.store(p);
             store_word(p + 16, (last_word << 8) | '.');

@@ -184,12 +184,27 @@ namespace shortest_detail {
 // subnormals, powers of two and the doubles seventeen_digits() leaves undecided.
 SeventeenDigits seventeen_digits_exact(std::uint64_t bits) noexcept;
 
-// Whether a - b lies within [-MARGIN, MARGIN) units: four times the error of u and d
-// (of the remainder, ten times that of u, for the test against a half).
+// A comparison is undecided within [-MARGIN, MARGIN) units of 2^-64: many times the
+// error of u, of d (up to 17 units: the low five bits of the power are dropped before
+// the shift) and of the remainder of u × 10.
 inline constexpr std::uint64_t MARGIN = 64;
-inline bool undecided(std::uint64_t a, std::uint64_t b) noexcept {
-    return a - b + MARGIN < 2 * MARGIN;
-}
+
+// For every biased binary exponent, what scaling its doubles takes: where the power of
+// ten 10^-K is in POWERS_OF_TEN_128 (a byte offset, bits 0 to 15) and the shift of
+// the significand (bits 16 and up), so that a double needs one load for both.
+inline constexpr auto SCALING = [] {
+    struct Table {
+        std::uint32_t at[2048];
+    } t{};
+    for (int biased = 1; biased < 2047; ++biased) {
+        const int q = biased - EXPONENT_BIAS;
+        const int k = floor_log10_pow2(q) + 1;
+        const int shift = q + floor_log2_pow10(-k) + 5;  // 1 to 4
+        t.at[biased] = static_cast<std::uint32_t>((-k - MIN_POWER_OF_TEN) * 16) |
+                       static_cast<std::uint32_t>(shift) << 16;
+    }
+    return t;
+}();
 
 }  // namespace shortest_detail
 
@@ -201,35 +216,40 @@ inline SeventeenDigits seventeen_digits(std::uint64_t bits) noexcept {
     if (fraction == 0 || biased == 0) [[unlikely]] {
         return seventeen_digits_exact(bits);
     }
-    const int q = biased - EXPONENT_BIAS;
-    const int k = floor_log10_pow2(q) + 1;
-    const int shift = q + floor_log2_pow10(-k) + 5;  // 1 to 4
-    const PowerOfTen128& g = POWERS_OF_TEN_128[-k - MIN_POWER_OF_TEN];
+    const std::uint32_t scaling = SCALING.at[biased];
+    const int k = floor_log10_pow2(biased - EXPONENT_BIAS) + 1;
+    const auto shift = static_cast<int>(scaling >> 16);
+    const auto& g = *reinterpret_cast<const PowerOfTen128*>(
+        reinterpret_cast<const char*>(POWERS_OF_TEN_128) + (scaling & 0xFFFF));
     // 16 × v × 10^-k: 57 integer bits in `top`, 64 fraction bits in `low`.
     const std::uint64_t x = (fraction | HIDDEN_BIT) << shift;
     const UInt128 high = multiply_wide(g.high, x);
     const std::uint64_t carry_in = multiply_high(g.low, x);
     const std::uint64_t low = high.low + carry_in;
     const std::uint64_t top = high.high + (low < carry_in ? 1u : 0u);
-    const std::uint64_t u = shift_right_128(top, low, 4);
-    const std::uint64_t d = g.high >> (5 - shift);
+    const std::uint64_t u = (top << 60) | (low >> 4);
+    const std::uint64_t d = (g.high >> 5) << shift;
     const std::uint64_t t = u + d;
-    const UInt128 tenfold = multiply_wide(u, 10);
-    // Distance of u from the nearer integer, and of the remainder from a half.
+    const std::uint64_t tenfold_high = multiply_high(u, 10);  // the digit before rounding
+    const std::uint64_t tenfold_low = u * 10;                 // the remainder
+    // Distance of u from the nearer integer against d, and of the remainder from a
+    // half: either within the margin is undecided.
     const std::uint64_t sign = 0 - (u >> 63);
     const std::uint64_t distance = (u ^ sign) - sign;
-    if ((static_cast<unsigned>(undecided(distance, d)) |
-         static_cast<unsigned>(undecided(tenfold.low, std::uint64_t{1} << 63))) != 0) [[unlikely]] {
+    const std::uint64_t off_end = distance - d + MARGIN;
+    const std::uint64_t off_half = (tenfold_low ^ (std::uint64_t{1} << 63)) + MARGIN;
+    if ((off_end < off_half ? off_end : off_half) < 2 * MARGIN) [[unlikely]] {
         return seventeen_digits_exact(bits);
     }
     const std::uint64_t leading = (top >> 4) + (t < d ? 1u : 0u);  // 15 or 16 digits
-    const std::uint64_t digit = tenfold.high + (tenfold.low >> 63);
+    const std::uint64_t digit = tenfold_high + (tenfold_low >> 63);
     const std::uint64_t last = digit & (0 - static_cast<std::uint64_t>(t > 2 * d));
     // With 15 digits the seventeenth joins the sixteen and a zero follows.
-    const bool short_by_one = leading < TEN_15;
-    return {select_below(leading, TEN_15, leading * 10 + last, leading),
-            static_cast<std::uint32_t>(last & (static_cast<std::uint64_t>(short_by_one) - 1)),
-            k - 1 - static_cast<int>(short_by_one)};
+    std::uint64_t short_by_one;
+    const std::uint64_t sixteen =
+        select_below(leading, TEN_15, leading * 10 + last, leading, short_by_one);
+    return {sixteen, static_cast<std::uint32_t>(last & ~short_by_one),
+            k - 1 + static_cast<int>(short_by_one)};
 }
 
 // The shortest decimal of a finite, non-zero v (its sign ignored), without trailing
@@ -237,8 +257,12 @@ inline SeventeenDigits seventeen_digits(std::uint64_t bits) noexcept {
 inline DecimalDigits shortest_decimal(double v) noexcept {
     using namespace shortest_detail;
     const SeventeenDigits s = seventeen_digits(std::bit_cast<std::uint64_t>(v) & ~SIGN_BIT);
+    // A last digit of zero dropped at once, as often there as not.
     DecimalDigits d{s.leading * 10 + s.last, s.exponent};
-    // Zeros beyond the first are rare for most data, common for short decimals.
+    std::uint64_t zero;
+    d.significand = select_below(s.last, 1, s.leading, d.significand, zero);
+    d.exponent -= static_cast<int>(zero);
+    // More zeros are rare for most data, common for short decimals.
     if (d.significand % 10 == 0) d = without_trailing_zeros(d);
     return d;
 }
