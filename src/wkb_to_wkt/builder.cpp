@@ -48,18 +48,20 @@ QUORVEL_NOINLINE void append_ordinates(OutputBuffer& out, const char* data) {
 
 template <int N, bool Swap>
 void write_positions_of(OutputBuffer& out, const char* data, std::uint32_t count) {
+    // Four pointers are all the loop keeps: a compiler that keeps more state spills
+    // it, and reloading it behind stores whose address came from the previous number's
+    // length serialised the loop.
+    const char* const end = data + std::size_t{8} * N * count;
     char* p = out.end();
-    std::size_t room = out.spare();
-    for (std::uint32_t i = 0; i < count; ++i, data += 8 * N) {
-        if (room >= POSITION_ROOM) [[likely]] {
-            char* const end = write_ordinates<N, Swap>(p, data);
-            room -= static_cast<std::size_t>(end - p);
-            p = end;
+    char* capacity_end = p + out.spare();
+    for (; data != end; data += 8 * N) {
+        if (capacity_end - p >= static_cast<std::ptrdiff_t>(POSITION_ROOM)) [[likely]] {
+            p = write_ordinates<N, Swap>(p, data);
         } else {
             out.set_end(p);
             append_ordinates<N, Swap>(out, data);
             p = out.end();
-            room = out.spare();
+            capacity_end = p + out.spare();
         }
     }
     out.set_end(p - 2);  // without the last ", "

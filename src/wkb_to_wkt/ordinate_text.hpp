@@ -42,23 +42,15 @@ inline constexpr std::size_t SLACK = 32;
 
 inline constexpr std::uint64_t INFINITY_BITS = 0x7FF0000000000000u;
 
-// "0", "NaN", "inf" or "-inf" for a zero, NaN or infinity.
-inline char* write_special(char* p, std::uint64_t bits) noexcept {
-    if ((bits << 1) == 0) {
-        *p = '0';
-        return p + 1;
-    }
-    const bool nan = (bits & ~shortest_detail::SIGN_BIT) != INFINITY_BITS;
-    const bool negative = (bits >> 63) != 0;
-    std::memcpy(p, nan ? "NaN\0" : (negative ? "-inf" : "inf\0"), 4);
-    return p + (nan || !negative ? 3 : 4);
-}
-
-// The seventeen digits outside the common layouts: `point` (the number of digits
-// before the decimal point) above 16 or below -14.
+// The seventeen digits of d outside the common layouts: `point` (the number of digits
+// before the decimal point) above 16 or below -14.  The rare paths are kept out of the
+// writer's loop, whose registers then need no saving around their calls.
 template <class Digits>
-char* write_rare_range(char* p, const Digits& digits, std::uint64_t last_word, int point,
-                       int significant) noexcept {
+QUORVEL_NOINLINE char* write_rare_range(char* p, SeventeenDigits d) noexcept {
+    const Digits digits(static_cast<std::uint32_t>(d.leading / 100000000u),
+                        static_cast<std::uint32_t>(d.leading % 100000000u));
+    const std::uint64_t last_word = ASCII_ZEROS + d.last;
+    const int point = 17 + d.exponent;
     if (point > 0) {
         // All seventeen digits, then zeros; the last word holds zeros up to 24 bytes.
         digits.store(p);
@@ -72,7 +64,8 @@ char* write_rare_range(char* p, const Digits& digits, std::uint64_t last_word, i
     p += 2 + zeros;
     digits.store(p);
     store_word(p + 16, last_word);
-    return p + significant;
+    const unsigned nonzero = digits.nonzero() | ((d.last + 0xFFFFu) & 0x10000u) | 1u;
+    return p + std::bit_width(nonzero);
 }
 
 // Writes (leading × 10 + last) × 10^exponent at p and returns the end.
@@ -108,7 +101,7 @@ QUORVEL_ALWAYS_INLINE char* write_seventeen(char* p, SeventeenDigits d) noexcept
         store_word(p + 16, last_word);
         return p + significant;
     }
-    return write_rare_range(p, digits, last_word, point, significant);
+    return write_rare_range<Digits>(p, d);
 }
 
 // The shortcut for magnitudes below 10^8 (the caller checks) with at most seven
@@ -169,17 +162,41 @@ inline constexpr std::size_t MAX_ORDINATE_CHARS = 344;
 // What write_ordinate needs at its destination.
 inline constexpr std::size_t ORDINATE_ROOM = MAX_ORDINATE_CHARS + ordinate_detail::SLACK;
 
+namespace ordinate_detail {
+
+// "0", "NaN", "inf" or "-inf" for a zero, NaN or infinity, and the text of a subnormal.
+// The rare paths are kept out of the writer's loop, whose registers then need no saving
+// around their calls.
+template <class Digits>
+QUORVEL_NOINLINE char* write_special(char* p, std::uint64_t bits) noexcept {
+    const std::uint64_t magnitude_bits = bits & ~shortest_detail::SIGN_BIT;
+    if (magnitude_bits == 0) {
+        *p = '0';
+        return p + 1;
+    }
+    const bool negative = (bits >> 63) != 0;
+    if (magnitude_bits < INFINITY_BITS) {
+        *p = '-';
+        return write_seventeen<Digits>(p + (negative ? 1 : 0), seventeen_digits(magnitude_bits));
+    }
+    const bool nan = magnitude_bits != INFINITY_BITS;
+    std::memcpy(p, nan ? "NaN\0" : (negative ? "-inf" : "inf\0"), 4);
+    return p + (nan || !negative ? 3 : 4);
+}
+
+}  // namespace ordinate_detail
+
 // Writes the text of v at p, which has room for ORDINATE_ROOM bytes, and returns the
 // end of the text.  Bytes past the end may be overwritten.
 template <class Digits = DefaultDigits>
 QUORVEL_ALWAYS_INLINE char* write_ordinate(char* p, double v) noexcept {
     using namespace ordinate_detail;
     const auto bits = std::bit_cast<std::uint64_t>(v);
-    const std::uint64_t magnitude_bits = bits & ~shortest_detail::SIGN_BIT;
-    // Zeros (which wrap round), infinities and NaNs in one test.
-    if (magnitude_bits - 1 >= INFINITY_BITS - 1) [[unlikely]] {
-        return write_special(p, bits);
+    // Zeros, subnormals, infinities and NaNs in one test of the exponent.
+    if ((static_cast<std::uint32_t>(bits >> 52) & 0x7FF) - 1 >= 0x7FE) [[unlikely]] {
+        return write_special<Digits>(p, bits);
     }
+    const std::uint64_t magnitude_bits = bits & ~shortest_detail::SIGN_BIT;
     *p = '-';
     p += bits >> 63;
     const double magnitude = std::bit_cast<double>(magnitude_bits);

@@ -209,7 +209,7 @@ inline constexpr auto SCALING = [] {
 }  // namespace shortest_detail
 
 // The shortest decimal of the double with these bits (sign clear; finite, not zero).
-inline SeventeenDigits seventeen_digits(std::uint64_t bits) noexcept {
+QUORVEL_ALWAYS_INLINE SeventeenDigits seventeen_digits(std::uint64_t bits) noexcept {
     using namespace shortest_detail;
     const std::uint64_t fraction = bits & FRACTION_MASK;
     const int biased = static_cast<int>(bits >> FRACTION_BITS);
