@@ -8,11 +8,12 @@
 // as one integer and the seventeenth apart; they become text sixteen at a time
 // (digit_text.hpp); the length is where the trailing zero digits begin; and the decimal
 // point is placed by a layout chosen by the decimal exponent alone:
-//   - 1 to 16 digits before the point: the digits from the point on move up one byte,
-//     the word that holds the point is rebuilt around it;
+//   - 1 to 16 digits before the point: the digits from the point on move up one byte
+//     and the point goes between (digit_text.hpp: one masked merge with SSE2, the word
+//     that holds the point rebuilt in the portable words);
 //   - 0 to 14 zeros after the point: a fixed "0.000..." under the digits;
-// and everything else (17 or more digits before the point, 15 or more zeros after it,
-// which includes every subnormal) on one path of its own.
+// and everything else (17 or more digits before the point, 15 or more zeros after it)
+// on one path of its own, as are zeros, subnormals, infinities and NaNs.
 //
 // Two shortcuts come first: magnitudes below 10^8 with at most seven decimals (most
 // geographic coordinates) and integers below 10^15, both written straight from an
@@ -43,8 +44,8 @@ inline constexpr std::size_t SLACK = 32;
 inline constexpr std::uint64_t INFINITY_BITS = 0x7FF0000000000000u;
 
 // The seventeen digits of d outside the common layouts: `point` (the number of digits
-// before the decimal point) above 16 or below -14.  The rare paths are kept out of the
-// writer's loop, whose registers then need no saving around their calls.
+// before the decimal point) above 16 or below -14.  This and write_special are kept out
+// of the writer's loop, whose registers then need no saving around their calls.
 template <class Digits>
 QUORVEL_NOINLINE char* write_rare_range(char* p, SeventeenDigits d) noexcept {
     const Digits digits(static_cast<std::uint32_t>(d.leading / 100000000u),
@@ -165,8 +166,6 @@ inline constexpr std::size_t ORDINATE_ROOM = MAX_ORDINATE_CHARS + ordinate_detai
 namespace ordinate_detail {
 
 // "0", "NaN", "inf" or "-inf" for a zero, NaN or infinity, and the text of a subnormal.
-// The rare paths are kept out of the writer's loop, whose registers then need no saving
-// around their calls.
 template <class Digits>
 QUORVEL_NOINLINE char* write_special(char* p, std::uint64_t bits) noexcept {
     const std::uint64_t magnitude_bits = bits & ~shortest_detail::SIGN_BIT;
