@@ -1,8 +1,9 @@
 // The conversions against their own floor, in one C++ build with the core library:
 // the bare number formatter and number parser over the same ordinates that the
 // WKB -> WKT and WKT -> WKB conversions read, so ns per ordinate compare directly;
-// and the shortest-digit generators and number writers of our own, of Dragonbox
-// (when the build has it) and of the standard library on the same doubles.
+// and the shortest-digit generators and number writers of our own (the text over each
+// digit-text path), of Dragonbox (when the build has it) and of the standard library on
+// the same doubles.
 // read_number is the module's reader, fast_float's or our own as the build chose
 // (QUORVEL_USE_FAST_FLOAT); from_chars and fast_float parse the same text.
 //
@@ -55,7 +56,15 @@ void BM_format_ordinate(benchmark::State& state) {
     set_counters(state, in);
 }
 
-// Shortest digits and exponent of every ordinate, no text.
+// The writer's digit stage alone: sixteen digits and the seventeenth, trailing zeros
+// kept, no text.
+void BM_seventeen_digits(benchmark::State& state) {
+    const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
+    for (auto _ : state) benchmark::DoNotOptimize(quorvel_bench::seventeen_digits_loop(in.ords));
+    set_counters(state, in);
+}
+
+// Shortest digits and exponent of every ordinate, trailing zeros removed, no text.
 void BM_shortest_decimal(benchmark::State& state) {
     const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
     for (auto _ : state) benchmark::DoNotOptimize(quorvel_bench::shortest_decimal_loop(in.ords));
@@ -73,6 +82,17 @@ void number_text(benchmark::State& state) {
     set_counters(state, in);
 }
 
+// Our positional text alone, over each digit-text path.
+void BM_ordinate_text_portable(benchmark::State& state) {
+    number_text<quorvel_bench::ordinate_text_loop<quorvel::PortableDigits>>(state);
+}
+
+#ifdef QUORVEL_SSE2_DIGITS
+void BM_ordinate_text_sse2(benchmark::State& state) {
+    number_text<quorvel_bench::ordinate_text_loop<quorvel::Sse2Digits>>(state);
+}
+#endif
+
 // The standard library's shortest text (fixed or scientific, whichever is shorter).
 void BM_std_to_chars(benchmark::State& state) {
     number_text<quorvel_bench::std_to_chars_loop>(state);
@@ -83,6 +103,14 @@ void BM_dragonbox_to_decimal(benchmark::State& state) {
     const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
     for (auto _ : state) {
         benchmark::DoNotOptimize(quorvel_bench::dragonbox_to_decimal_loop(in.ords));
+    }
+    set_counters(state, in);
+}
+
+void BM_dragonbox_to_decimal_zeros(benchmark::State& state) {
+    const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(quorvel_bench::dragonbox_to_decimal_zeros_loop(in.ords));
     }
     set_counters(state, in);
 }
@@ -219,12 +247,18 @@ void point_args(benchmark::internal::Benchmark* b) {
 
 }  // namespace
 
+BENCHMARK(BM_seventeen_digits)->Apply(number_args);
 BENCHMARK(BM_shortest_decimal)->Apply(number_args);
 #ifdef QUORVEL_BENCH_DRAGONBOX
 BENCHMARK(BM_dragonbox_to_decimal)->Apply(number_args);
+BENCHMARK(BM_dragonbox_to_decimal_zeros)->Apply(number_args);
 BENCHMARK(BM_dragonbox_to_chars)->Apply(number_args);
 #endif
 BENCHMARK(BM_std_to_chars)->Apply(number_args);
+#ifdef QUORVEL_SSE2_DIGITS
+BENCHMARK(BM_ordinate_text_sse2)->Apply(number_args);
+#endif
+BENCHMARK(BM_ordinate_text_portable)->Apply(number_args);
 BENCHMARK(BM_format_ordinate)->Apply(geometry_args);
 BENCHMARK(BM_ewkb_to_ewkt)->Apply(number_args)->Apply(point_args);
 BENCHMARK(BM_read_number)->Apply(geometry_args);

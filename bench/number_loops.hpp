@@ -1,7 +1,7 @@
 // The number loops that floor.cpp times and profile.cpp counts: shortest digits and
-// number text of every double of a list, by our formatter, by Dragonbox (when the
-// build has it: QUORVEL_BENCH_DRAGONBOX, Debian libdragonbox-dev) and by the
-// standard library.
+// number text of every double of a list, by our formatter (the text over each of its
+// digit-text paths), by Dragonbox (when the build has it: QUORVEL_BENCH_DRAGONBOX,
+// Debian libdragonbox-dev) and by the standard library.
 //
 // The digit loops return a sum of the digits and exponents, so that no call can be
 // left out; the text loops write the numbers one after the other, without
@@ -10,10 +10,12 @@
 // not take.
 #pragma once
 
+#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <vector>
 
+#include "wkb_to_wkt/ordinate_text.hpp"
 #include "wkb_to_wkt/shortest_digits.hpp"
 
 #ifdef QUORVEL_BENCH_DRAGONBOX
@@ -25,6 +27,17 @@ namespace quorvel_bench {
 
 inline constexpr std::size_t TEXT_BYTES_PER_NUMBER = 32;
 
+// The writer's digit stage alone: the shortest digits as sixteen and one, trailing
+// zeros kept (the writer finds them in the text).
+inline std::uint64_t seventeen_digits_loop(const std::vector<double>& values) {
+    std::uint64_t sum = 0;
+    for (double v : values) {
+        const auto d = quorvel::seventeen_digits(std::bit_cast<std::uint64_t>(v) << 1 >> 1);
+        sum += d.leading + d.last + static_cast<std::uint64_t>(d.exponent);
+    }
+    return sum;
+}
+
 inline std::uint64_t shortest_decimal_loop(const std::vector<double>& values) {
     std::uint64_t sum = 0;
     for (double v : values) {
@@ -32,6 +45,13 @@ inline std::uint64_t shortest_decimal_loop(const std::vector<double>& values) {
         sum += d.significand + static_cast<std::uint64_t>(d.exponent);
     }
     return sum;
+}
+
+// Our positional text, over one digit-text path.
+template <class Digits>
+inline char* ordinate_text_loop(const std::vector<double>& values, char* out) {
+    for (double v : values) out = quorvel::write_ordinate<Digits>(out, v);
+    return out;
 }
 
 inline char* std_to_chars_loop(const std::vector<double>& values, char* out) {
@@ -47,6 +67,18 @@ inline std::uint64_t dragonbox_to_decimal_loop(const std::vector<double>& values
     std::uint64_t sum = 0;
     for (double v : values) {
         const auto d = jkj::dragonbox::to_decimal(v, jkj::dragonbox::policy::sign::ignore);
+        sum += d.significand + static_cast<std::uint64_t>(d.exponent);
+    }
+    return sum;
+}
+
+// The same with the trailing zeros left in the significand, as our digit stage leaves
+// them.
+inline std::uint64_t dragonbox_to_decimal_zeros_loop(const std::vector<double>& values) {
+    std::uint64_t sum = 0;
+    for (double v : values) {
+        const auto d = jkj::dragonbox::to_decimal(v, jkj::dragonbox::policy::sign::ignore,
+                                                  jkj::dragonbox::policy::trailing_zero::ignore);
         sum += d.significand + static_cast<std::uint64_t>(d.exponent);
     }
     return sum;

@@ -4,10 +4,12 @@
 //
 //   profile MODE KIND VERTICES ITERATIONS
 //
-// MODE: shortest_decimal, dragonbox_to_decimal, dragonbox_to_chars, std_to_chars,
-// format_ordinate, ewkb_to_ewkt, read_number, from_chars, fast_float (when its header
-// is there), write_ewkb, write_ewkb_hex (the loops of floor.cpp; the Dragonbox modes
-// fail in a build without it); KIND and VERTICES as there.  ITERATIONS 0 runs only the
+// MODE: seventeen_digits, shortest_decimal, dragonbox_to_decimal,
+// dragonbox_to_decimal_zeros, dragonbox_to_chars, std_to_chars, ordinate_text_sse2,
+// ordinate_text_portable, format_ordinate, ewkb_to_ewkt, read_number, from_chars,
+// fast_float (when its header is there), write_ewkb, write_ewkb_hex (the loops of
+// floor.cpp; the Dragonbox modes fail in a build without it, the SSE2 one off x86-64);
+// KIND and VERTICES as there.  ITERATIONS 0 runs only the
 // set-up, so the difference of two runs is the cost of the loop alone.
 #include <charconv>
 #include <cstdio>
@@ -60,12 +62,24 @@ bool parse_loop(const quorvel_bench::Input& in, long iterations, Parse parse) {
 bool run(const std::string& mode, const quorvel_bench::Input& in, long iterations) {
     if (mode == "shortest_decimal") {
         for (long i = 0; i < iterations; ++i) sink = quorvel_bench::shortest_decimal_loop(in.ords);
+    } else if (mode == "seventeen_digits") {
+        for (long i = 0; i < iterations; ++i) sink = quorvel_bench::seventeen_digits_loop(in.ords);
     } else if (mode == "std_to_chars") {
         number_text<quorvel_bench::std_to_chars_loop>(in, iterations);
+    } else if (mode == "ordinate_text_portable") {
+        number_text<quorvel_bench::ordinate_text_loop<quorvel::PortableDigits>>(in, iterations);
+#ifdef QUORVEL_SSE2_DIGITS
+    } else if (mode == "ordinate_text_sse2") {
+        number_text<quorvel_bench::ordinate_text_loop<quorvel::Sse2Digits>>(in, iterations);
+#endif
 #ifdef QUORVEL_BENCH_DRAGONBOX
     } else if (mode == "dragonbox_to_decimal") {
         for (long i = 0; i < iterations; ++i) {
             sink = quorvel_bench::dragonbox_to_decimal_loop(in.ords);
+        }
+    } else if (mode == "dragonbox_to_decimal_zeros") {
+        for (long i = 0; i < iterations; ++i) {
+            sink = quorvel_bench::dragonbox_to_decimal_zeros_loop(in.ords);
         }
     } else if (mode == "dragonbox_to_chars") {
         number_text<quorvel_bench::dragonbox_to_chars_loop>(in, iterations);

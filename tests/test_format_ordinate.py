@@ -99,3 +99,22 @@ def test_any_double_is_shortest_positional(values):
 @given(st.integers(min_value=-(10**15) + 1, max_value=10**15 - 1))
 def test_integral_values_below_1e15_print_as_integers(n):
     assert fmt(float(n)) == str(n)
+
+
+# Values that take each layout of the writer and each way to the digits: the point after
+# 1 to 17 digits and after "0." with 0 to 16 zeros (17 significant digits, and few),
+# 15 and 16 leading digits (9.x and 1.x times a power of ten in one binade), and the
+# exact computation: ties to even (c / 4 for odd c near 2^52), powers of two, the
+# smallest normal and subnormals.
+LAYOUT_VALUES = [
+    *(m * 10.0**e for e in range(-17, 18) for m in (1.2345678901234567, 9.876543210987654, 1.5)),
+    *((2**52 + c) / 4 for c in (1, 3, 5, 7)),
+    *(2.0**e for e in (-1074, -1022, -60, -1, 53, 60, 1023)),
+    *(n * 2.0**-1074 for n in (3, 12345, 2**51 + 1)),
+]
+
+
+@pytest.mark.parametrize("x", LAYOUT_VALUES, ids=repr)
+def test_every_layout_and_digit_path(x):
+    check_shortest_positional(x, fmt(x))
+    check_shortest_positional(-x, fmt(-x))

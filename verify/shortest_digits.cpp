@@ -1,7 +1,9 @@
 // Checks the shortest-digit formatter against independent implementations, digit
 // for digit: Dragonbox's to_decimal (when the build has it) and the standard
-// library's to_chars; and checks the positional text of format_ordinate against
-// text built from those digits.
+// library's to_chars; and checks the positional text against text built from those
+// digits, written by format_ordinate (the module's writer) and by write_ordinate over
+// every digit-text implementation in turn (the portable one, and SSE2 on x86-64), so
+// that each path is verified whichever the module uses.
 //
 //   shortest_digits [RANDOM_COUNT [THREADS]]
 //
@@ -35,6 +37,7 @@
 #include <vector>
 
 #include "wkb_to_wkt/builder.hpp"
+#include "wkb_to_wkt/ordinate_text.hpp"
 #include "wkb_to_wkt/shortest_digits.hpp"
 
 #ifdef VERIFY_WITH_DRAGONBOX
@@ -111,6 +114,22 @@ std::string shown(DecimalDigits d) {
     return std::to_string(d.significand) + "e" + std::to_string(d.exponent);
 }
 
+// The ordinate writer over each digit-text implementation.
+struct Path {
+    const char* name;
+    char* (*write)(char*, double) noexcept;
+};
+const Path PATHS[] = {
+    {"text (portable digits)",
+     [](char* p, double v) noexcept {
+         return quorvel::write_ordinate<quorvel::PortableDigits>(p, v);
+     }},
+#ifdef QUORVEL_SSE2_DIGITS
+    {"text (SSE2 digits)",
+     [](char* p, double v) noexcept { return quorvel::write_ordinate<quorvel::Sse2Digits>(p, v); }},
+#endif
+};
+
 // Every check on one finite, non-zero value.
 void check(double v) {
     const DecimalDigits ours = quorvel::shortest_decimal(v);
@@ -130,14 +149,22 @@ void check(double v) {
         scaled.significand *= 10;
         scaled.exponent -= 1;
     }
-    const DecimalDigits seventeen = quorvel::seventeen_digits(v);
-    if (seventeen.significand != scaled.significand || seventeen.exponent != scaled.exponent) {
-        report(v, "17-digit form", shown(seventeen), shown(scaled));
+    const quorvel::SeventeenDigits seventeen =
+        quorvel::seventeen_digits(std::bit_cast<std::uint64_t>(std::fabs(v)));
+    const DecimalDigits joined{seventeen.leading * 10 + seventeen.last, seventeen.exponent};
+    if (joined.significand != scaled.significand || joined.exponent != scaled.exponent ||
+        seventeen.last > 9) {
+        report(v, "17-digit form", shown(joined), shown(scaled));
     }
     std::string text;
     quorvel::format_ordinate(text, v);
     const std::string expected = positional(std::signbit(v), library);
-    if (text != expected) report(v, "text", text, expected);
+    if (text != expected) report(v, "text (format_ordinate)", text, expected);
+    char buffer[quorvel::ORDINATE_ROOM];
+    for (const Path& path : PATHS) {
+        const std::string written(buffer, path.write(buffer, v));
+        if (written != expected) report(v, path.name, written, expected);
+    }
 }
 
 void check_if_finite(double v) {
@@ -300,6 +327,9 @@ int main(int argc, char** argv) {
 #else
     std::printf("oracle: std::to_chars (no Dragonbox in this build); %u threads\n", threads);
 #endif
+    std::printf("text paths: format_ordinate");
+    for (const Path& path : PATHS) std::printf(", %s", path.name);
+    std::printf("\n");
     const auto start = std::chrono::steady_clock::now();
     std::vector<Sweep> sweeps;
     sweeps.push_back(timed("random finite bit patterns",

@@ -1,5 +1,6 @@
-// What differs between compilers: byte swaps and forced inlining, with the GCC and
-// Clang builtins, MSVC's intrinsics, or plain C++ elsewhere.
+// What differs between compilers: byte swaps, forced or forbidden inlining and
+// conditional moves, with the GCC and Clang builtins, MSVC's intrinsics, or plain C++
+// elsewhere.
 #pragma once
 
 #include <cstdint>
@@ -10,10 +11,13 @@
 
 #if defined(__GNUC__) || defined(__clang__)
 #define QUORVEL_ALWAYS_INLINE inline __attribute__((always_inline))
+#define QUORVEL_NOINLINE __attribute__((noinline))
 #elif defined(_MSC_VER)
 #define QUORVEL_ALWAYS_INLINE __forceinline
+#define QUORVEL_NOINLINE __declspec(noinline)
 #else
 #define QUORVEL_ALWAYS_INLINE inline
+#define QUORVEL_NOINLINE
 #endif
 
 namespace quorvel {
@@ -36,6 +40,29 @@ inline std::uint64_t byteswap64(std::uint64_t v) noexcept {
 #else
     return (std::uint64_t{byteswap32(static_cast<std::uint32_t>(v))} << 32) |
            byteswap32(static_cast<std::uint32_t>(v >> 32));
+#endif
+}
+
+// a when x < y, else b, with a conditional move rather than a branch, and in `below`
+// all ones when x < y, else zero: for conditions that are as good as random on real
+// data, where a branch would be mispredicted half the time.  GCC turns a plain
+// conditional expression into a branch when either side takes more than an
+// instruction to compute, so on x86-64 it gets the instructions themselves; Clang is
+// told that the condition is unpredictable.
+inline std::uint64_t select_below(std::uint64_t x, std::uint64_t y, std::uint64_t a,
+                                  std::uint64_t b, std::uint64_t& below) noexcept {
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+    __asm__("cmpq %[y], %[x]\n\tcmovbq %[a], %[b]\n\tsbbq %[below], %[below]"
+            : [b] "+r"(b), [below] "=r"(below)
+            : [x] "r"(x), [y] "r"(y), [a] "rm"(a)
+            : "cc");
+    return b;
+#elif defined(__clang__)
+    below = 0 - static_cast<std::uint64_t>(x < y);
+    return __builtin_unpredictable(x < y) ? a : b;
+#else
+    below = 0 - static_cast<std::uint64_t>(x < y);
+    return x < y ? a : b;
 #endif
 }
 

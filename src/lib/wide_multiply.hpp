@@ -1,4 +1,4 @@
-// 64 × 64 → 128-bit products: the compiler's 128-bit integer where it has one, MSVC's
+// 64 × 64 → 128-bit products and shifts: the compiler's 128-bit integer where it has one, MSVC's
 // intrinsics on x64 and ARM64, four 32-bit products anywhere else.
 #pragma once
 
@@ -49,6 +49,15 @@ inline std::uint64_t multiply_high(std::uint64_t a, std::uint64_t b) noexcept {
     return __umulh(a, b);
 #else
     return multiply_wide(a, b).high;
+#endif
+}
+
+// The low 64 bits of (high × 2^64 + low) >> n, 0 < n < 64.
+inline std::uint64_t shift_right_128(std::uint64_t high, std::uint64_t low, int n) noexcept {
+#if defined(__SIZEOF_INT128__)
+    return static_cast<std::uint64_t>(((static_cast<NativeUInt128>(high) << 64) | low) >> n);
+#else
+    return (high << (64 - n)) | (low >> n);
 #endif
 }
 

@@ -3,6 +3,9 @@
 // For a finite v > 0 this computes the decimal d × 10^e with the fewest significant
 // digits that reads back (round to nearest, ties to even) as v, and of several such
 // the one nearest v, ties going to the even digit: the digits Python's repr shows.
+// seventeen_digits() gives them as the ordinate writer takes them, scaled to exactly
+// 17 digits, the first sixteen as one integer; shortest_decimal() without trailing
+// zeros.
 //
 // The method is Schubfach: R. Giulietti, "The Schubfach way to render doubles"
 // (2020), the algorithm behind Java's Double.toString since JDK 19.  With
@@ -19,12 +22,30 @@
 // schubfach() follows the paper: v × 10^-k and the two ends of R come from three
 // 64 × 128-bit products with the power of ten rounded up, each rounded to odd (the
 // lowest bit set when any discarded bit was), which keeps every comparison with an
-// even integer exact.  shortest_regular() is the path taken for almost every
-// double: one product gives v × 10^-k to 58 fraction bits, the power of ten itself
-// gives the interval's half width, and the decisions are plain comparisons made
-// with arithmetic instead of branches; a comparison within the error of the
-// approximation (every tie, and every interval end that falls on a candidate) is
-// handed to schubfach(), so both give the same digits for every double.
+// even integer exact.
+//
+// seventeen_digits() takes one product for almost every double, computed the way J.
+// Xiang and T. Wang describe in "xjb: Fast Float to String Algorithm" (Computers 2026,
+// 15, 280) and V. Zverovich in his posts on Żmij (2025): it scales by 10^-K, one
+// decade above, K = k + 1, so that the integer part of v × 10^-K is the shorter
+// candidate and its 64-bit fraction u decides everything else.  For c not a power of
+// two, 2^q × 10^-K lies in [0.1, 1), so
+//   - s = floor(v × 10^-K) has 15 or 16 digits;
+//   - half the gap to either neighbour, in units of 10^K, is d = 2^(q-1) × 10^-K, in
+//     [0.05, 0.5);
+//   - R holds s × 10^K when u <= d and (s + 1) × 10^K when 1 - u <= d, never both.
+//     Both tests are one addition: t = u + d (mod 1) carries exactly when the upper
+//     one holds, and one of them holds exactly when t <= 2d;
+//   - otherwise the shortest decimal is 10 × s + round(10 × u) in units of 10^k: the
+//     upper word of u × 10 is the digit, the lower word the remainder that rounds it.
+//     It is inside R, whose half width is 10 × d >= 1/2 there, and the digit never
+//     rounds up to ten, since (s + 1) × 10^K would then be inside R.
+// u and d come from the product with the power of ten rounded down and are low by
+// less than four units of 2^-64.  A test that such an error could turn (u within a
+// few units of an end of R, or 10 × u of a halfway point) goes to schubfach(), where
+// the rules for the ends of R and for ties apply; so do powers of two and
+// subnormals.  An integer v × 10^-K that the product gives a few units low comes
+// out right without help: t carries and takes s back up.
 //
 // The powers of ten come from src/lib/powers_of_ten.hpp, made by
 // tools/gen_powers_of_ten.py.
@@ -33,6 +54,7 @@
 #include <bit>
 #include <cstdint>
 
+#include "lib/portable.hpp"
 #include "lib/powers_of_ten.hpp"
 #include "lib/wide_multiply.hpp"
 
@@ -52,6 +74,7 @@ inline constexpr std::uint64_t TEN_17 = 10 * TEN_16;
 inline constexpr int FRACTION_BITS = 52;
 inline constexpr std::uint64_t HIDDEN_BIT = std::uint64_t{1} << FRACTION_BITS;
 inline constexpr std::uint64_t FRACTION_MASK = HIDDEN_BIT - 1;
+inline constexpr std::uint64_t SIGN_BIT = std::uint64_t{1} << 63;
 // Binary exponent of the significand as an integer: v = c × 2^(e - EXPONENT_BIAS).
 inline constexpr int EXPONENT_BIAS = 1075;
 
@@ -117,66 +140,6 @@ inline DecimalDigits schubfach(std::uint64_t c, int q) noexcept {
     return {nearer_t < 0 || (nearer_t == 0 && (s & 1) == 0) ? s : t, k};
 }
 
-// schubfach<false> out of line, for the rare values that the fast path leaves
-// undecided; the significand widened to at least 16 digits.
-DecimalDigits schubfach_regular(std::uint64_t c, int q) noexcept;
-
-// The shortest decimal as shortest_regular finds it: 16 or 17 digits (10^17 at
-// most), the multiple of ten in the interval keeping its last zero (ten is set).
-struct Candidate {
-    std::uint64_t significand;
-    int exponent;
-    bool ten;
-};
-
-// The decimal of schubfach<false> for a normal c × 2^q, from one product.  Let
-// Y = 4 × v × 10^-k and D = 4 × (half the gap to a neighbour) × 10^-k, both known to
-// within one unit of 2^-58, the first from the product, the second from the power of
-// ten itself; D is between 2 and 20.  The interval is [Y - D, Y + D], and in these
-// units the candidates are the multiples of 40 (ten times the last digit's unit)
-// and of 4.  At most one multiple of 40 fits, the nearer one, when its distance u is
-// at most D, and then it wins; otherwise the nearer multiple of 4 wins, and it is
-// always inside, its distance being at most 2 <= D.  A comparison that the error
-// could turn goes to schubfach_regular, where the exact rules for ties and interval
-// ends apply.
-inline Candidate shortest_regular(std::uint64_t c, int q) noexcept {
-    constexpr int UNIT = 58;  // fraction bits of the fixed-point comparisons
-    const int k = floor_log10_pow2(q);
-    const int h = q + floor_log2_pow10(-k) + 1;  // 1 to 4
-    // The power rounded down: Y and D come out low by less than a unit each.
-    const PowerOfTen128& g = POWERS_OF_TEN_128[-k - MIN_POWER_OF_TEN];
-    const std::uint64_t x = c << (h + 2);
-    const UInt128 high = multiply_wide(g.high, x);
-    const std::uint64_t carry_in = multiply_high(g.low, x);
-    const std::uint64_t middle = high.low + carry_in;
-    const std::uint64_t top = high.high + (middle < carry_in ? 1u : 0u);  // floor(Y)
-
-    const std::uint64_t s10 = top / 40;
-    const std::uint64_t fraction = middle >> (64 - UNIT);
-    const std::uint64_t mod40 = ((top - s10 * 40) << UNIT) | fraction;
-    const std::uint64_t mod4 = ((top & 3) << UNIT) | fraction;
-    const std::uint64_t d = g.high >> (5 - h);
-    constexpr std::uint64_t FORTY = std::uint64_t{40} << UNIT;
-    constexpr std::uint64_t TWENTY = std::uint64_t{20} << UNIT;
-    constexpr std::uint64_t TWO = std::uint64_t{2} << UNIT;
-    const bool upper = mod40 > TWENTY;  // the nearer multiple of 40 is above
-    const std::uint64_t u = choose(upper, FORTY - mod40, mod40);
-    // a - b within [-2, 2] units
-    const auto close = [](std::uint64_t a, std::uint64_t b) -> unsigned { return a - b + 2 <= 4; };
-    if ((close(u, d) | close(mod4, TWO)) != 0) [[unlikely]] {
-        const DecimalDigits exact = schubfach_regular(c, q);
-        return {exact.significand, exact.exponent, false};
-    }
-    const bool ten = u <= d;
-    const std::uint64_t nearest = (top >> 2) + static_cast<std::uint64_t>(mod4 > TWO);
-    const std::uint64_t significand =
-        choose(ten, (s10 + static_cast<std::uint64_t>(upper)) * 10, nearest);
-    return {significand, k, ten};
-}
-
-// The shortest decimal of a subnormal, or of a power of two above them, as 17 digits.
-DecimalDigits seventeen_digits_rare(std::uint64_t bits) noexcept;
-
 // d without the trailing zeros of its significand (at most 17 digits).  Divisibility
 // by 10^n without dividing, after T. Granlund and P. Montgomery, "Division by
 // invariant integers using multiplication" (PLDI 1994), section 9: x is a multiple
@@ -208,41 +171,97 @@ inline DecimalDigits without_trailing_zeros(DecimalDigits d) noexcept {
 
 }  // namespace shortest_detail
 
-// The shortest decimal of a finite, non-zero v (its sign ignored), with the
-// significand scaled to exactly 17 digits: 10^16 <= significand < 10^17, the digits
-// after the shortest ones being zeros.
-inline DecimalDigits seventeen_digits(double v) noexcept {
-    using namespace shortest_detail;
-    const auto bits = std::bit_cast<std::uint64_t>(v);
-    const std::uint64_t fraction = bits & FRACTION_MASK;
-    const int biased = static_cast<int>((bits >> FRACTION_BITS) & 0x7FF);
-    if (fraction == 0 || biased == 0) [[unlikely]] {
-        return seventeen_digits_rare(bits);
+// (leading × 10 + last) × 10^exponent, 10^15 <= leading < 10^16, last a digit.
+struct SeventeenDigits {
+    std::uint64_t leading;
+    std::uint32_t last;
+    int exponent;
+};
+
+namespace shortest_detail {
+
+// schubfach() for the finite, non-zero double of these bits (sign clear), as 17 digits:
+// subnormals, powers of two and the doubles seventeen_digits() leaves undecided.
+SeventeenDigits seventeen_digits_exact(std::uint64_t bits) noexcept;
+
+// A comparison is undecided within [-MARGIN, MARGIN) units of 2^-64: many times the
+// error of u, of d (up to 17 units: the low five bits of the power are dropped before
+// the shift) and of the remainder of u × 10.
+inline constexpr std::uint64_t MARGIN = 64;
+
+// For every biased binary exponent, what scaling its doubles takes: where the power of
+// ten 10^-K is in POWERS_OF_TEN_128 (a byte offset, bits 0 to 15) and the shift of
+// the significand (bits 16 and up), so that a double needs one load for both.
+inline constexpr auto SCALING = [] {
+    struct Table {
+        std::uint32_t at[2048];
+    } t{};
+    for (int biased = 1; biased < 2047; ++biased) {
+        const int q = biased - EXPONENT_BIAS;
+        const int k = floor_log10_pow2(q) + 1;
+        const int shift = q + floor_log2_pow10(-k) + 5;  // 1 to 4
+        t.at[biased] = static_cast<std::uint32_t>((-k - MIN_POWER_OF_TEN) * 16) |
+                       static_cast<std::uint32_t>(shift) << 16;
     }
-    const Candidate d = shortest_regular(fraction | HIDDEN_BIT, biased - EXPONENT_BIAS);
-    if (d.significand >= TEN_17) [[unlikely]]
-        return {TEN_16, d.exponent + 1};
-    // 16 or 17 digits, as often one as the other.
-    const bool short_by_one = d.significand < TEN_16;
-    return {choose(short_by_one, d.significand * 10, d.significand),
-            d.exponent - static_cast<int>(short_by_one)};
+    return t;
+}();
+
+}  // namespace shortest_detail
+
+// The shortest decimal of the double with these bits (sign clear; finite, not zero).
+QUORVEL_ALWAYS_INLINE SeventeenDigits seventeen_digits(std::uint64_t bits) noexcept {
+    using namespace shortest_detail;
+    const std::uint64_t fraction = bits & FRACTION_MASK;
+    const int biased = static_cast<int>(bits >> FRACTION_BITS);
+    if (fraction == 0 || biased == 0) [[unlikely]] {
+        return seventeen_digits_exact(bits);
+    }
+    const std::uint32_t scaling = SCALING.at[biased];
+    const int k = floor_log10_pow2(biased - EXPONENT_BIAS) + 1;
+    const auto shift = static_cast<int>(scaling >> 16);
+    const auto& g = *reinterpret_cast<const PowerOfTen128*>(
+        reinterpret_cast<const char*>(POWERS_OF_TEN_128) + (scaling & 0xFFFF));
+    // 16 × v × 10^-k: 57 integer bits in `top`, 64 fraction bits in `low`.
+    const std::uint64_t x = (fraction | HIDDEN_BIT) << shift;
+    const UInt128 high = multiply_wide(g.high, x);
+    const std::uint64_t carry_in = multiply_high(g.low, x);
+    const std::uint64_t low = high.low + carry_in;
+    const std::uint64_t top = high.high + (low < carry_in ? 1u : 0u);
+    const std::uint64_t u = (top << 60) | (low >> 4);
+    const std::uint64_t d = (g.high >> 5) << shift;
+    const std::uint64_t t = u + d;
+    const std::uint64_t tenfold_high = multiply_high(u, 10);  // the digit before rounding
+    const std::uint64_t tenfold_low = u * 10;                 // the remainder
+    // Distance of u from the nearer integer against d, and of the remainder from a
+    // half: either within the margin is undecided.
+    const std::uint64_t sign = 0 - (u >> 63);
+    const std::uint64_t distance = (u ^ sign) - sign;
+    const std::uint64_t off_end = distance - d + MARGIN;
+    const std::uint64_t off_half = (tenfold_low ^ (std::uint64_t{1} << 63)) + MARGIN;
+    if ((off_end < off_half ? off_end : off_half) < 2 * MARGIN) [[unlikely]] {
+        return seventeen_digits_exact(bits);
+    }
+    const std::uint64_t leading = (top >> 4) + (t < d ? 1u : 0u);  // 15 or 16 digits
+    const std::uint64_t digit = tenfold_high + (tenfold_low >> 63);
+    const std::uint64_t last = digit & (0 - static_cast<std::uint64_t>(t > 2 * d));
+    // With 15 digits the seventeenth joins the sixteen and a zero follows.
+    std::uint64_t short_by_one;
+    const std::uint64_t sixteen =
+        select_below(leading, TEN_15, leading * 10 + last, leading, short_by_one);
+    return {sixteen, static_cast<std::uint32_t>(last & ~short_by_one),
+            k - 1 + static_cast<int>(short_by_one)};
 }
 
 // The shortest decimal of a finite, non-zero v (its sign ignored), without trailing
 // zeros in the significand.
 inline DecimalDigits shortest_decimal(double v) noexcept {
     using namespace shortest_detail;
-    const auto bits = std::bit_cast<std::uint64_t>(v);
-    const std::uint64_t fraction = bits & FRACTION_MASK;
-    const int biased = static_cast<int>((bits >> FRACTION_BITS) & 0x7FF);
-    DecimalDigits d;
-    if (fraction == 0 || biased == 0) [[unlikely]] {
-        d = seventeen_digits_rare(bits);
-    } else {
-        const Candidate c = shortest_regular(fraction | HIDDEN_BIT, biased - EXPONENT_BIAS);
-        // The known zero of a multiple of ten dropped at once.
-        d = {choose(c.ten, c.significand / 10, c.significand), c.exponent + (c.ten ? 1 : 0)};
-    }
+    const SeventeenDigits s = seventeen_digits(std::bit_cast<std::uint64_t>(v) & ~SIGN_BIT);
+    // A last digit of zero dropped at once, as often there as not.
+    DecimalDigits d{s.leading * 10 + s.last, s.exponent};
+    std::uint64_t zero;
+    d.significand = select_below(s.last, 1, s.leading, d.significand, zero);
+    d.exponent -= static_cast<int>(zero);
     // More zeros are rare for most data, common for short decimals.
     if (d.significand % 10 == 0) d = without_trailing_zeros(d);
     return d;
