@@ -18,7 +18,7 @@ BUILD_FLAGS := --no-build-isolation -Ccmake.define.QUORVEL_WERROR=ON
 # marked postgis).
 DEBIAN_PACKAGES ?= libdragonbox-dev libfast-float-dev libbenchmark-dev postgresql-15-postgis-3
 
-.PHONY: demo test wheel-check test-libcxx bench bench-builds bench-scale fuzz-replay fuzz \
+.PHONY: demo test mutation wheel-check test-libcxx bench bench-builds bench-scale fuzz-replay fuzz \
         test-asan verify-digits verify-digits-long verify-number-reader verify-build install \
         deps venv clean
 
@@ -28,6 +28,19 @@ demo: install
 test: install
 	$(PIP) install '.[test]' $(BUILD_FLAGS)
 	$(PY) -m pytest tests
+
+# Mutation testing (tools/mutation.py, docs/development.md): about SAMPLE mutants of
+# src/ drawn with SEED (SAMPLE=0: every one), each built incrementally in
+# build/mutation and judged by the tests and, for the number code, the verification
+# programs; results are cached per mutant, so an interrupted run continues.  The
+# report goes to build/mutation/report.txt; the run fails when a survivor is not in
+# tools/mutation-equivalent.toml.  MUTATION_ARGS adds options, e.g. "--file 'src/lib/*'".
+SAMPLE ?= 360
+SEED ?= 1
+mutation: install
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="libdragonbox-dev libfast-float-dev"
+	$(PIP) install '.[test]' $(BUILD_FLAGS)
+	$(PY) tools/mutation.py run --sample $(SAMPLE) --seed $(SEED) $(MUTATION_ARGS)
 
 # The release path: an sdist, a wheel built from it in isolation, twine check,
 # auditwheel show and repair, and the suite against the built and the repaired
