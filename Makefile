@@ -35,7 +35,7 @@ test: install
 # programs; results are cached per mutant, so an interrupted run continues.  The
 # report goes to build/mutation/report.txt; the run fails when a survivor is not in
 # tools/mutation-equivalent.toml.  MUTATION_ARGS adds options, e.g. "--file 'src/lib/*'".
-SAMPLE ?= 360
+SAMPLE ?= 300
 SEED ?= 1
 mutation: install
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="libdragonbox-dev libfast-float-dev"

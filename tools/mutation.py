@@ -53,7 +53,6 @@ import hashlib
 import json
 import os
 import pathlib
-import random
 import re
 import shutil
 import signal
@@ -64,7 +63,8 @@ import time
 import tomllib
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-WORK = ROOT / "build" / "mutation"
+# Everything a run keeps: the tree, the build directories, the results, the report.
+WORK = pathlib.Path(os.environ.get("MUTATION_WORK") or ROOT / "build" / "mutation")
 TREE = WORK / "tree"
 CONFIG = ROOT / "tools" / "mutation.toml"
 EQUIVALENT = ROOT / "tools" / "mutation-equivalent.toml"
@@ -143,11 +143,11 @@ OPERATORS: dict[str, list[tuple[re.Pattern, str]]] = {
     "boundary": [simple(r" < ", " <= "), simple(r" <= ", " < "), simple(r" > ", " >= "),
                  simple(r" >= ", " > ")],
     "negate": [simple(r" == ", " != "), simple(r" != ", " == ")],
-    "logic": [simple(r" && ", " || "), simple(r" \|\| ", " && ")],
+    "logic": [simple(r" && (?!noexcept)", " || "), simple(r" \|\| ", " && ")],
     "not": [simple(r"!(?=[\w(*])", "")],
     "arith": [simple(r" \+ ", " - "), simple(r" - ", " + "), simple(r" \* ", " / "),
               simple(r" / ", " * "), simple(r" % ", " / ")],
-    "bit": [simple(r" & ", " | "), simple(r" \| ", " & "), simple(r" \^ ", " | "),
+    "bit": [simple(r" & (?!noexcept)", " | "), simple(r" \| ", " & "), simple(r" \^ ", " | "),
             simple(r" << ", " >> "), simple(r" >> ", " << "), simple(r"~(?=[\w(])", "")],
     "assign": [simple(r" \+= ", " -= "), simple(r" -= ", " += "), simple(r" \|= ", " &= "),
                simple(r" <<= ", " >>= "), simple(r" >>= ", " <<= ")],
@@ -267,18 +267,25 @@ def all_mutants(config: dict) -> list[Mutant]:
 
 
 def sample(mutants: list[Mutant], n: int, seed: int) -> list[Mutant]:
-    """About n mutants drawn at random, in proportion to each file's count and at
-    least two of every file."""
+    """About n mutants drawn at random, in proportion to each file's count and, when
+    n allows, at least two of every file (n below four a file: exactly n, drawn from
+    all).  The draw ranks mutants by a hash of the seed and their id, so that a
+    change of one file leaves the mutants drawn from the others as they were."""
     if n <= 0 or n >= len(mutants):
         return mutants
-    rng = random.Random(seed)
+
+    def rank(m: Mutant) -> str:
+        return hashlib.sha1(f"{seed}:{m.id}".encode()).hexdigest()
+
     by_file: dict[str, list[Mutant]] = {}
-    for m in mutants:
+    for m in sorted(mutants, key=rank):
         by_file.setdefault(m.file, []).append(m)
-    chosen: list[Mutant] = []
-    for f, ms in by_file.items():
-        quota = min(len(ms), max(2, round(n * len(ms) / len(mutants))))
-        chosen.extend(rng.sample(ms, quota))
+    if n < 4 * len(by_file):
+        chosen = sorted(mutants, key=rank)[:n]
+    else:
+        chosen = []
+        for ms in by_file.values():
+            chosen.extend(ms[:max(2, round(n * len(ms) / len(mutants)))])
     return sorted(chosen, key=lambda m: (m.file, m.line_no, m.mutated))
 
 
@@ -290,6 +297,12 @@ def load_equivalents() -> list[dict]:
         return []
     with open(EQUIVALENT, "rb") as f:
         return tomllib.load(f).get("equivalent", [])
+
+
+def copies(m: Mutant) -> int:
+    """How many lines of the mutant's file are the same as its line."""
+    lines = (ROOT / m.file).read_text().split("\n")
+    return sum(line.strip() == m.original.strip() for line in lines)
 
 
 def listed(m: Mutant, entry: dict) -> bool:
@@ -413,13 +426,14 @@ class Builds:
 def test_command(config: dict, source: str | None) -> list[str]:
     """The test run for a mutant of `source` (None: the baseline, every test)."""
     tests = config["tests"]
-    first = [t for t in tests["first"] if (ROOT / t).exists()]
-    rest = sorted(str(p.relative_to(ROOT)) for p in (ROOT / "tests").glob("test_*.py"))
-    rest = [t for t in rest if t not in first and t not in tests["skip"]]
+    every = sorted(str(p.relative_to(ROOT)) for p in (ROOT / "tests").glob("test_*.py"))
+    first = [t for t in tests["first"] if t in every]
+    last = [t for t in tests.get("last", []) if t in every]
+    rest = [t for t in every if t not in first + last + tests["skip"]]
     limited = {entry["test"]: entry["sources"] for entry in tests.get("only", [])}
-    chosen = [t for t in first + rest
+    chosen = [t for t in first + rest + last
               if source is None or t not in limited or matches(source, limited[t])]
-    # The limited ones last: they are the slow ones.
+    # The limited ones at the end: they are the slowest.
     chosen.sort(key=lambda t: t in limited)
     return [venv_python(), "-m", "pytest", *tests["pytest_args"], *chosen]
 
@@ -675,7 +689,7 @@ def main() -> int:
             print(f"# {m.id} {m.file}:{m.line_no} ({m.operator})\n[[equivalent]]\n"
                   f"file = {json.dumps(m.file)}\nline = {json.dumps(m.original.strip())}\n"
                   f"mutated = {json.dumps(m.mutated.strip())}\n"
-                  + (f"nth = {m.nth}\n" if m.nth > 1 else "") + 'reason = ""\n')
+                  + (f"nth = {m.nth}\n" if copies(m) > 1 else "") + 'reason = ""\n')
         return 0
     mutants = select(config, args)
     if args.command == "list":
