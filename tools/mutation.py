@@ -458,6 +458,12 @@ def run_tests(config: dict, build_dir: pathlib.Path, timeout: float,
     return "fail", crash.group(0) if crash else f"exit status {status}", seconds
 
 
+def build_failure(build: str, output: str) -> dict:
+    error = re.search(r"error: (.*)", output)
+    return {"status": BUILD_FAILURE, "build": build,
+            "killer": error.group(1)[:200] if error else "build failure"}
+
+
 def verify_programs(config: dict, m: Mutant) -> list[dict]:
     return [v for v in config.get("verify", []) if matches(m.file, v["files"])]
 
@@ -536,33 +542,25 @@ class Campaign:
         return result
 
     def judge_applied(self, m: Mutant) -> dict:
-        compiled = False
+        changed = False
         for b in self.config["build"]:
             if not matches(m.file, b["files"]):
                 continue
             ok, out = self.builds.build(b["name"])
             if not ok:
-                if compiled:  # builds in one and not in another: a fault of this build
-                    return {"status": KILLED, "build": b["name"], "killer": "build failure"}
-                error = re.search(r"error: (.*)", out)
-                return {"status": BUILD_FAILURE, "build": b["name"],
-                        "killer": error.group(1)[:200] if error else "build failure"}
-            compiled = True
+                return build_failure(b["name"], out)
             if self.builds.module_digest(b["name"]) == self.builds.module_hash[b["name"]]:
                 continue
+            changed = True
             outcome, what, _ = run_tests(self.config, self.builds.directory(b["name"]),
                                          self.timeout(b["name"]), m.file)
             if outcome != "pass":
                 return {"status": KILLED, "build": b["name"], "killer": what}
-            changed = True
-            break
-        else:
-            changed = False
         programs = verify_programs(self.config, m)
         if programs:
             ok, out = self.builds.build_verify([v["program"] for v in programs])
             if not ok:
-                return {"status": KILLED, "build": "verify", "killer": "build failure"}
+                return build_failure("verify", out)
             for v in programs:
                 status, out, _ = run([str(WORK / "verify" / v["program"]), *v["args"]], timeout=600)
                 if status != 0:
@@ -700,6 +698,8 @@ def main() -> int:
         return 0
 
     campaign = Campaign(config)
+    if args.command == "report":  # what the cache holds of the selection
+        mutants = [m for m in mutants if m.id in campaign.results]
     title = (f"Mutation campaign of {datetime.datetime.now():%Y-%m-%d %H:%M}: {len(mutants)} mutants"
              f" (seed {args.seed}, sample {args.sample or 'all'}; results {campaign.results_path.name})")
     if args.command == "run":
@@ -712,7 +712,10 @@ def main() -> int:
             sys.exit(f"another run holds {WORK / 'lock'}")
         sync_tree()
         start = time.monotonic()
-        campaign.run(mutants)
+        try:
+            campaign.run(mutants)
+        except KeyboardInterrupt:
+            sys.exit("interrupted: the results so far are kept, a new run continues from them")
         title += f", run in {(time.monotonic() - start) / 60:.0f} min"
     text = report(config, mutants, campaign.results, title)
     print(text)
