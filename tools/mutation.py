@@ -293,10 +293,13 @@ def sample(mutants: list[Mutant], n: int, seed: int) -> list[Mutant]:
 
 
 def load_equivalents() -> list[dict]:
+    """The entries of the list: single mutants ([[equivalent]]) and functions every
+    mutant of which is equivalent ([[function]]: code the module never runs)."""
     if not EQUIVALENT.exists():
         return []
     with open(EQUIVALENT, "rb") as f:
-        return tomllib.load(f).get("equivalent", [])
+        data = tomllib.load(f)
+    return data.get("equivalent", []) + [dict(e, whole=True) for e in data.get("function", [])]
 
 
 def copies(m: Mutant) -> int:
@@ -305,8 +308,23 @@ def copies(m: Mutant) -> int:
     return sum(line.strip() == m.original.strip() for line in lines)
 
 
+def function_lines(file: str, first: str) -> range:
+    """The lines (1-based) of the function whose first line is `first`, up to the
+    closing brace at the start of a line; empty when there is no such function."""
+    lines = (ROOT / file).read_text().split("\n")
+    for i, line in enumerate(lines):
+        if line.strip() == first.strip():
+            end = next((j for j in range(i + 1, len(lines)) if lines[j] == "}"), i)
+            return range(i + 1, end + 2)
+    return range(0)
+
+
 def listed(m: Mutant, entry: dict) -> bool:
-    return (entry["file"] == m.file and entry["line"].strip() == m.original.strip()
+    if entry["file"] != m.file:
+        return False
+    if entry.get("whole"):
+        return m.line_no in function_lines(m.file, entry["first"])
+    return (entry["line"].strip() == m.original.strip()
             and entry["mutated"].strip() == m.mutated.strip() and entry.get("nth", m.nth) == m.nth)
 
 
@@ -648,7 +666,8 @@ def report(config: dict, mutants: list[Mutant], results: dict[str, dict], title:
         lines += [f"  {r['id']} {r['file']}:{r['line_no']} {r['mutated'].strip()}" for r in listed_killed]
     if stale:
         lines += ["", "Stale entries of the equivalent list (no such mutant any more):"]
-        lines += [f"  {e['file']}: {e['line'].strip()} -> {e['mutated'].strip()}" for e in stale]
+        lines += [f"  {e['file']}: {e['first'].strip()}" if e.get("whole") else
+                  f"  {e['file']}: {e['line'].strip()} -> {e['mutated'].strip()}" for e in stale]
     return "\n".join(lines) + "\n"
 
 
