@@ -124,6 +124,9 @@ KEYWORD_ERRORS = [
      "to_wkb() got an unexpected keyword argument 'sr\x00id'"),
     (quorvel.to_wkb, (POINT,), {"srid\U0001f600": 1},
      "to_wkb() got an unexpected keyword argument 'srid\U0001f600'"),
+    # each side of every UTF-8 length boundary
+    (quorvel.to_wkb, (POINT,), {"\x7f\x80\u07ff\u0800\uffff\U00010000": 1},
+     "to_wkb() got an unexpected keyword argument '\x7f\x80\u07ff\u0800\uffff\U00010000'"),
     (quorvel.to_wkb, (POINT, 1), {"srid": 2},
      "to_wkb() got multiple values for argument 'srid'"),
     (quorvel.to_wkb, (POINT,), {"source": POINT},
