@@ -157,6 +157,7 @@ def test_conversions(wkb, text):
     ("zero", 0, 0),
     ("eight", 8, 8),
     ("plain_1000", 1000, 1000),
+    ("iso_2000_is_xyz_1000", 2000, 1000),
     ("iso_3000_is_xym_1000", 3000, 1000),
     ("iso_1008", 1008, 8),
     ("z_flag_with_iso_code", Z_FLAG | 1001, 1001),
