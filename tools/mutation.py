@@ -500,12 +500,20 @@ class Campaign:
         self.results_path = WORK / f"results-{self.print_id}.jsonl"
         self.results: dict[str, dict] = {}
         self.baseline: dict[str, dict] = {}
+        # Survivors of earlier tests: reported as they were, judged again by a run.
+        self.earlier: dict[str, dict] = {}
         if self.results_path.exists():
             for line in self.results_path.read_text().splitlines():
                 r = json.loads(line)
-                if r.get("tests") != self.tests_id and r["status"] in (SURVIVED, "baseline"):
-                    continue
-                (self.baseline if r["status"] == "baseline" else self.results)[r["id"]] = r
+                current = r.get("tests") == self.tests_id
+                if r["status"] == "baseline":
+                    if current:
+                        self.baseline[r["id"]] = r
+                elif r["status"] == SURVIVED and not current:
+                    self.earlier[r["id"]] = r
+                else:
+                    self.results[r["id"]] = r
+                    self.earlier.pop(r["id"], None)
 
     def record(self, r: dict) -> None:
         r["tests"] = self.tests_id
@@ -718,7 +726,9 @@ def main() -> int:
 
     campaign = Campaign(config)
     if args.command == "report":  # what the cache holds of the selection
-        mutants = [m for m in mutants if m.id in campaign.results]
+        mutants = [m for m in mutants if m.id in campaign.results or m.id in campaign.earlier]
+        earlier = sum(m.id in campaign.earlier and m.id not in campaign.results for m in mutants)
+        campaign.results = {**campaign.earlier, **campaign.results}
     title = (f"Mutation campaign of {datetime.datetime.now():%Y-%m-%d %H:%M}: {len(mutants)} mutants"
              f" (seed {args.seed}, sample {args.sample or 'all'}; results {campaign.results_path.name})")
     if args.command == "run":
@@ -736,6 +746,9 @@ def main() -> int:
         except KeyboardInterrupt:
             sys.exit("interrupted: the results so far are kept, a new run continues from them")
         title += f", run in {(time.monotonic() - start) / 60:.0f} min"
+    if args.command == "report" and earlier:
+        title += (f"\n{earlier} of the survivors were judged before the tests last changed;"
+                  f" a run judges them again")
     text = report(config, mutants, campaign.results, title)
     print(text)
     (WORK / "report.txt").write_text(text)
