@@ -30,16 +30,19 @@ CMake build directory per build of tools/mutation.toml, and judged:
   reason why no test can tell it apart;
 - survived: a test gap.
 
-Results are cached per mutant in build/mutation/results-FINGERPRINT.jsonl, the
-fingerprint being a hash of the sources, the tests, the verification programs and
-the configuration: an interrupted run continues where it stopped, and any change of
-those starts afresh.  The report goes to standard output and build/mutation/report.txt.
+Results are cached per mutant in build/mutation/results-FINGERPRINT.jsonl (or under
+MUTATION_WORK), the fingerprint being a hash of the build inputs (CMakeLists.txt,
+src/, stubs/, verify/) and of the builds and verification programs of the
+configuration: an interrupted run continues where it stopped, a change of those
+starts afresh, and a change of the tests judges the survivors again.  The report
+goes to standard output and build/mutation/report.txt.
 
 A mutant is known by its file, the text of its line before and after the change, and
 which of the identical lines of the file it is on (usually the only one): never by
-its line number, so the list of equivalent mutants survives edits elsewhere.  The
-tool reports entries of that list that match no mutant any more (stale) and listed
-mutants that the tests now kill.
+its line number, so the list of equivalent mutants survives edits elsewhere; a
+[[function]] entry of the list covers every mutant of a function the module never
+calls.  The tool reports entries of that list that match no mutant any more (stale)
+and listed mutants that the tests now kill.
 """
 
 from __future__ import annotations
