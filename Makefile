@@ -27,7 +27,7 @@ CORE_TESTS := -m "not guides and not spark"
 
 .PHONY: demo test test-pythons bench-pythons wheel-check test-libcxx test-cross bench \
         bench-builds bench-scale fuzz-replay fuzz test-asan verify-digits verify-digits-long \
-        verify-number-reader verify-build install deps venv clean
+        verify-number-reader verify-build mutation install deps venv clean
 
 # The demo needs only a compiler, CMake and Python: no Debian package.
 demo: install
@@ -40,14 +40,18 @@ test: venv
 	$(PIP) install '.[test,guides]' $(BUILD_FLAGS)
 	$(PY) -m pytest tests
 
-# The whole suite on every CPython 3.11 or later found (pyenv's, the system's, the
-# newest release of each minor version), each built in a virtual environment of its
-# own, .venv-pythons/<version>, kept between runs (tools/test-pythons).  PYTHONS names
-# the versions instead ("3.11 3.12 3.13", "3.12.1", or paths); one not found fails.
-PYTHONS ?=
-test-pythons:
-	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(TEST_PACKAGES)"
-	PYTHONS="$(PYTHONS)" BUILD_FLAGS="$(BUILD_FLAGS)" PYTEST_ARGS="$(PYTEST_ARGS)" tools/test-pythons
+# Mutation testing (tools/mutation.py, docs/development.md): about SAMPLE mutants of
+# src/ drawn with SEED (SAMPLE=0: every one), each built incrementally in
+# build/mutation and judged by the tests and, for the number code, the verification
+# programs; results are cached per mutant, so an interrupted run continues.  The
+# report goes to build/mutation/report.txt; the run fails when a survivor is not in
+# tools/mutation-equivalent.toml.  MUTATION_ARGS adds options, e.g. "--file 'src/lib/*'".
+SAMPLE ?= 300
+SEED ?= 1
+mutation: venv
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="libdragonbox-dev libfast-float-dev"
+	$(PIP) install '.[test]' $(BUILD_FLAGS)
+	$(PY) tools/mutation.py run --sample $(SAMPLE) --seed $(SEED) $(MUTATION_ARGS)
 
 # The release path: an sdist, a wheel built from it in isolation, twine check,
 # auditwheel show and repair, and the suite against the built and the repaired

@@ -148,6 +148,7 @@ FAST_PATH = [
     ("SRID=0", False, "SRID=0", "no-semicolon-strip-keeps"),
     ("SRID=0", 5, "SRID=5;SRID=0", "no-semicolon-set-prepends"),
     ("SRID ;x", False, "SRID ;x", "no-equals-no-prefix"),
+    ("XRID=0;x", False, "XRID=0;x", "first-letter-differs-no-prefix"),
     ("  SRID=0;POINT(1 2)\t\n", None, WKT, "trimmed-first"),
     ("  not wkt at all  ", None, "not wkt at all", "malformed-returned-trimmed"),
     ("POINT(1 2)\u200b", None, "POINT(1 2)\u200b", "zero-width-space-stays"),

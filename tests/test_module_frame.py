@@ -86,6 +86,13 @@ TOO_MANY = [
      "to_wkb() takes from 1 to 2 positional arguments but 3 were given"),
     (quorvel.to_wkt, (POINT, None, False, 4), {},
      "to_wkt() takes from 1 to 3 positional arguments but 4 were given"),
+    *[(f, (arg, None, None), {}, f"{f.__name__}() takes from 1 to 2 positional arguments "
+       "but 3 were given")
+      for f, arg in [(quorvel.to_hex_wkb, POINT), (quorvel.wkb_to_wkt, POINT),
+                     (quorvel.hex_wkb_to_wkt, "00"), (quorvel.wkt_to_wkb, "POINT (1 2)"),
+                     (quorvel.wkt_to_hex_wkb, "POINT (1 2)")]],
+    (quorvel.wkb_to_wkt_split_srid, (POINT, None), {},
+     "wkb_to_wkt_split_srid() takes 1 positional arguments but 2 were given"),
     # the count comes before any keyword is looked at
     (quorvel.to_wkb, (POINT, None, None), {"srid": 1},
      "to_wkb() takes from 1 to 2 positional arguments but 3 were given"),
@@ -117,6 +124,9 @@ KEYWORD_ERRORS = [
      "to_wkb() got an unexpected keyword argument 'sr\x00id'"),
     (quorvel.to_wkb, (POINT,), {"srid\U0001f600": 1},
      "to_wkb() got an unexpected keyword argument 'srid\U0001f600'"),
+    # each side of every UTF-8 length boundary
+    (quorvel.to_wkb, (POINT,), {"\x7f\x80\u07ff\u0800\uffff\U00010000": 1},
+     "to_wkb() got an unexpected keyword argument '\x7f\x80\u07ff\u0800\uffff\U00010000'"),
     (quorvel.to_wkb, (POINT, 1), {"srid": 2},
      "to_wkb() got multiple values for argument 'srid'"),
     (quorvel.to_wkb, (POINT,), {"source": POINT},

@@ -157,6 +157,7 @@ def test_conversions(wkb, text):
     ("zero", 0, 0),
     ("eight", 8, 8),
     ("plain_1000", 1000, 1000),
+    ("iso_2000_is_xyz_1000", 2000, 1000),
     ("iso_3000_is_xym_1000", 3000, 1000),
     ("iso_1008", 1008, 8),
     ("z_flag_with_iso_code", Z_FLAG | 1001, 1001),
@@ -208,6 +209,9 @@ ERRORS = [
     ("lone_marker", b"\x01", END + " reading u32"),
     ("marker_2", b"\x02" + XY, "invalid WKB: invalid byte order marker: 2"),
     ("marker_255", b"\xff", "invalid WKB: invalid byte order marker: 255"),
+    # a whole point otherwise: the top-level point's shortcut refuses it too
+    ("marker_255_on_point", b"\xff" + point((1, 2), order=BE)[1:],
+     "invalid WKB: invalid byte order marker: 255"),
     ("point_header_without_coordinates", header(POINT), END + " reading f64"),
     ("point_missing_last_ordinate", header(POINT, "XYZ") + XY + bytes(7), END + " reading f64"),
     ("srid_flag_without_srid", raw_header(SRID_FLAG | 1) + b"\xe6\x10", END + " reading i32"),

@@ -72,6 +72,7 @@ MESSAGES = [
     ("POINT 1 2", "expected 'EMPTY' or '(' at position 6, got 1 2"),
     ("POINT" + NBSP + "Z(1 2 3)", "expected 'EMPTY' or '(' at position 7, got Z(1 2 3)"),
     ("POINT ZMX (1 2)", "expected 'EMPTY' or '(' at position 6, got ZMX (1 2)"),
+    ("POINT XMPTY", "expected 'EMPTY' or '(' at position 6, got XMPTY"),
     ("MULTILINESTRING((1 2), 3 4)", "expected 'EMPTY' or '(' at position 23, got 3 4)"),
     ("LINESTRING Z", "expected 'EMPTY' or '(' at position 12, got "),
     ("POINT" + IDEO + "é" * 13, "expected 'EMPTY' or '(' at position 8, got " + "é" * 10),
