@@ -76,6 +76,51 @@ void WktTokenizer::skip_unicode_run() noexcept {
     }
 }
 
+int WktTokenizer::read_coordinate_run(double* values, int n, int max_tuples,
+                                      bool& closed) noexcept {
+    const char* const data = text_.data();
+    const char* const end = data + text_.size();
+    // Whitespace as skip_whitespace skips it; mostly one space or none.
+    const auto skip = [end](const char* p) noexcept {
+        if (p < end && *p == ' ') ++p;
+        if (p == end || static_cast<unsigned char>(*p - 0x21) < 0x5F) return p;
+        for (;;) {
+            while (p < end && is_ascii_space(static_cast<unsigned char>(*p))) ++p;
+            if (p == end || static_cast<unsigned char>(*p) < 0x80) return p;
+            const std::size_t length = white_space_at(p, end);
+            if (length == 0) return p;
+            p += length;
+        }
+    };
+    const char* p = data + pos_;
+    int tuples = 0;
+    closed = false;
+    for (double* out = values; tuples < max_tuples; out += n) {
+        const char* const tuple = p;
+        int i = 0;
+        for (; i < n; ++i) {
+            p = skip(p);
+            const NumberToken number = read_number_token(p, end);
+            if (number.form != NumberForm::Finite) break;
+            out[i] = number.value;
+            p = number.end;
+        }
+        if (i == n) {
+            p = skip(p);
+            if (p < end && (*p == ',' || *p == ')')) {
+                ++tuples;
+                closed = *p++ == ')';
+                if (closed) break;
+                continue;
+            }
+        }
+        p = tuple;
+        break;
+    }
+    pos_ = static_cast<std::size_t>(p - data);
+    return tuples;
+}
+
 bool WktTokenizer::alphabetic_at(std::size_t pos) const noexcept {
     if (pos >= text_.size()) return false;
     const auto b = static_cast<unsigned char>(text_[pos]);
