@@ -17,7 +17,8 @@
 // oracles give (a zero its sign) and end where the text ends, or refuse an overflow:
 //   - read_number_token as the tokenizer calls it, on the text alone (the end of the
 //     text within the token's words) and followed by a separator and more text;
-//   - its word path and, with SSE2, its vector path, both ways, forced;
+//   - its word path and, with SSE2, its vector path, both ways, and its path for the
+//     last bytes of a text, forced;
 //   - the general path (read_number_token_in_full) forced;
 //   - the conversions under them forced: decimal_to_double and its exact fallback
 //     (decimal_to_double_in_full) on the text's digits where they are at most 19,
@@ -388,6 +389,9 @@ struct Checker {
         compare_token(text, "word path, alone", nd::read_by_words(begin, end), end, expected);
         compare_token(text, "general path", nd::read_number_token_in_full(begin, end), end,
                       expected);
+        if (text.size() < 16) {
+            compare_token(text, "short-text path", nd::read_short_text(begin, end), end, expected);
+        }
         // Followed by a separator and more text, as in a coordinate list.
         static constexpr const char* SEPARATORS[] = {" ", ",", ")", " 0 1, 2 3)"};
         std::string padded = text + SEPARATORS[rng.below(4)] + " 12.5 -7 0.125, 1 2, 3 4))";

@@ -9,15 +9,20 @@ namespace {
 namespace ed = eight_digits;
 
 // Consumes the run of digits at q and appends them to mantissa (which wraps past 19
-// digits; the caller counts them).  Returns the end of the run.
+// digits; the caller counts them): eight at a time while eight bytes remain, then
+// one at a time.  Returns the end of the run.
 const char* digit_run(const char* q, const char* end, std::uint64_t& mantissa) noexcept {
-    for (;;) {
-        const std::uint64_t w = ed::load_within(q, 0, end - q);
+    while (end - q >= 8) {
+        const std::uint64_t w = ed::load(q);
         const int n = ed::leading_digits(w);
         mantissa = mantissa * ed::POWERS_OF_TEN[n] + ed::value_of_first(w, n);
         q += n;
         if (n < 8) return q;
     }
+    for (; q < end && is_digit(*q); ++q) {
+        mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
+    }
+    return q;
 }
 
 }  // namespace

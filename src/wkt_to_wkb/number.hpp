@@ -169,7 +169,7 @@ QUORVEL_ALWAYS_INLINE NumberToken read_by_vectors(const char* begin, const char*
         last = std::countr_zero(stops);
         if (last == 16) {
             // The fraction goes on into the next sixteen bytes.
-            if (end - begin < 32) return read_by_words(begin, end);
+            if (end - begin < 32) return read_number_token_in_full(begin, end);
             const unsigned more = ~sd::digit_mask(sd::load(begin + 16)) & 0xFFFFu;
             if (more == 0) return read_number_token_in_full(begin, end);
             last = 16 + std::countr_zero(more);
@@ -201,15 +201,46 @@ QUORVEL_ALWAYS_INLINE NumberToken read_by_vectors(const char* begin, const char*
 }
 #endif
 
+// read_number_token for fewer than sixteen bytes of text, the last tokens of a text:
+// a byte at a time.  Such a token has at most fifteen digits, an exact mantissa.
+QUORVEL_ALWAYS_INLINE NumberToken read_short_text(const char* begin, const char* end) noexcept {
+    const char* q = begin;
+    const bool negative = q < end && *q == '-';
+    if (q < end && (*q == '-' || *q == '+')) ++q;
+    std::uint64_t mantissa = 0;
+    const char* const integer_begin = q;
+    for (; q < end && is_digit(*q); ++q) {
+        mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
+    }
+    bool any_digit = q != integer_begin;
+    int fraction_digits = 0;
+    if (q < end && *q == '.') {
+        const char* const fraction_begin = ++q;
+        for (; q < end && is_digit(*q); ++q) {
+            mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
+        }
+        fraction_digits = static_cast<int>(q - fraction_begin);
+        any_digit = any_digit || fraction_digits != 0;
+    }
+    if (!any_digit || (q < end && is_number_byte(*q))) [[unlikely]] {
+        return read_number_token_in_full(begin, end);
+    }
+    return NumberToken{NumberForm::Finite, q,
+                       negative_if(negative, short_fraction_to_double(mantissa, fraction_digits))};
+}
+
 }  // namespace number_detail
 
 // Reads the number token that starts at begin; end is the end of the text.
 QUORVEL_ALWAYS_INLINE NumberToken read_number_token(const char* begin, const char* end) noexcept {
+    if (end - begin >= 16) [[likely]] {
 #ifdef QUORVEL_HAVE_SSE2
-    if (end - begin >= 16) [[likely]]
         return number_detail::read_by_vectors(begin, end);
+#else
+        return number_detail::read_by_words(begin, end);
 #endif
-    return number_detail::read_by_words(begin, end);
+    }
+    return number_detail::read_short_text(begin, end);
 }
 
 }  // namespace quorvel

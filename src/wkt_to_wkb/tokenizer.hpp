@@ -45,10 +45,10 @@ public:
     Status expect_close();
     Result<bool> expect_comma_or_close();  // true after ',', false after ')'
     Result<double> read_number();
-    // read_number's common case inline, for the n ordinates of a coordinate: reads
-    // numbers into values while they are finite, at most n, and returns how many.
-    // The position is left at the first number not read (read_number then tells
-    // why).
+    // read_number's common case for n numbers in a row (the ordinates of a point,
+    // say): reads numbers into values while they are finite, at most n, and returns
+    // how many.  The position is left at the first number not read (read_number then
+    // tells why).
     int read_finite_numbers(double* values, int n) noexcept;
     // The common case of a coordinate list, many tuples in one call: up to
     // max_tuples tuples of n finite numbers (1 <= n <= 4), each as read_number reads
