@@ -11,8 +11,8 @@ endif
 PIP := $(PY) -m pip --disable-pip-version-check -q
 # Warnings are errors in every build these targets make.
 BUILD_FLAGS := --no-build-isolation -Ccmake.define.QUORVEL_WERROR=ON
-# Debian packages: fast_float (number parsing, optional: the build works without it,
-# only slower), Dragonbox (an oracle of the shortest-digit verification and a
+# Debian packages: fast_float (an oracle of the number reader's verification and a
+# column of the benchmarks, never linked into the module), Dragonbox (an oracle of the shortest-digit verification and a
 # column of the benchmarks, never linked into the module), Google Benchmark (the
 # benchmarks' C++ floor) and PostgreSQL 15 with PostGIS (the server of the tests
 # marked postgis).
@@ -38,15 +38,13 @@ wheel-check: venv
 	$(PIP) install $(RELEASE_TOOLS)
 	$(WITH_VENV_PATH) PYTHON=$(PY) PYTEST_ARGS="$(PYTEST_ARGS)" tools/wheel-check.sh
 
-# The whole suite against a build with clang and libc++ and none of the optional
-# packages (fast_float ignored by a build option; Dragonbox is never linked), in a
-# virtual environment of its own.
+# The whole suite against a build with clang and libc++ (the module links none of the
+# optional packages), in a virtual environment of its own.
 LIBCXX_PACKAGES ?= clang-14 libc++-14-dev libc++abi-14-dev
 LIBCXX_VENV ?= .venv-libcxx
 LIBCXX_PY := $(abspath $(LIBCXX_VENV))/bin/python
 LIBCXX_FLAGS := -Cbuild-dir=build/libcxx -Ccmake.define.CMAKE_CXX_COMPILER=clang++-14 \
-  -Ccmake.define.CMAKE_CXX_FLAGS=-stdlib=libc++ -Ccmake.define.CMAKE_MODULE_LINKER_FLAGS=-stdlib=libc++ \
-  -Ccmake.define.QUORVEL_USE_FAST_FLOAT=OFF
+  -Ccmake.define.CMAKE_CXX_FLAGS=-stdlib=libc++ -Ccmake.define.CMAKE_MODULE_LINKER_FLAGS=-stdlib=libc++
 
 test-libcxx:
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(LIBCXX_PACKAGES)"
@@ -67,9 +65,9 @@ bench: install
 	$(PIP) install '.[bench]' $(BUILD_FLAGS)
 	$(PY) bench/run.py $(BENCH_ARGS)
 
-# The module built with g++ with and without fast_float and with clang + libc++,
-# timed side by side (bench/builds.py); BENCH_ARGS=--quick for a short run.
-BUILDS_PACKAGES ?= clang-14 libc++-14-dev libc++abi-14-dev libfast-float-dev
+# The module built with g++ and with clang + libc++, timed side by side
+# (bench/builds.py); BENCH_ARGS=--quick for a short run.
+BUILDS_PACKAGES ?= clang-14 libc++-14-dev libc++abi-14-dev
 bench-builds: install
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(BUILDS_PACKAGES)"
 	$(PIP) install '.[bench]' $(BUILD_FLAGS)
