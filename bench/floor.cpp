@@ -3,8 +3,9 @@
 // WKB -> WKT and WKT -> WKB conversions read, so ns per ordinate compare directly;
 // and the shortest-digit generators and number writers of our own, of Dragonbox
 // (when the build has it) and of the standard library on the same doubles.
-// read_number is the module's reader, fast_float's or our own as the build chose
-// (QUORVEL_USE_FAST_FLOAT); from_chars and fast_float parse the same text.
+// read_number is the module's reader as the writer calls it, read_number_words its
+// path for machines without SSE2 forced; from_chars and fast_float (when its header
+// is there; the module does not use it) parse the same text.
 //
 // Benchmark arguments: kind (0 real-looking lon/lat with 6-7 decimals, 1 full-precision
 // random doubles, 2 for points only: "POINT (1 2)", 3 full-precision doubles in
@@ -105,23 +106,22 @@ void BM_ewkb_to_ewkt(benchmark::State& state) {
     set_counters(state, in);
 }
 
-// Floor of WKT -> WKB: the module's own number reader over bare numbers, the two of
-// a coordinate in one call as the writer reads them.
+// Floor of WKT -> WKB: the module's own number reader over bare numbers, many per
+// call as the writer reads a coordinate list (read_finite_numbers, 64 at a time).
 void BM_read_number(benchmark::State& state) {
     const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
-    const std::size_t n = in.ords.size();
     for (auto _ : state) {
-        quorvel::WktTokenizer tokenizer(in.numbers);
-        double sum = 0;
-        for (std::size_t i = 0; i < n; i += 2) {
-            double xy[2];
-            if (tokenizer.read_finite_numbers(xy, 2) != 2) {
-                state.SkipWithError("read_number failed");
-                break;
-            }
-            sum += xy[0] + xy[1];
-        }
-        benchmark::DoNotOptimize(sum);
+        benchmark::DoNotOptimize(quorvel_bench::read_numbers(in));
+        benchmark::ClobberMemory();
+    }
+    set_counters(state, in);
+}
+
+void BM_read_number_words(benchmark::State& state) {
+    const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(quorvel_bench::read_numbers_by_words(in));
+        benchmark::ClobberMemory();
     }
     set_counters(state, in);
 }
@@ -228,10 +228,11 @@ BENCHMARK(BM_dragonbox_to_chars)->Apply(number_args);
 BENCHMARK(BM_std_to_chars)->Apply(number_args);
 BENCHMARK(BM_format_ordinate)->Apply(geometry_args);
 BENCHMARK(BM_ewkb_to_ewkt)->Apply(number_args)->Apply(point_args);
-BENCHMARK(BM_read_number)->Apply(geometry_args);
-BENCHMARK(BM_from_chars)->Apply(geometry_args);
+BENCHMARK(BM_read_number)->Apply(number_args);
+BENCHMARK(BM_read_number_words)->Apply(number_args);
+BENCHMARK(BM_from_chars)->Apply(number_args);
 #if QUORVEL_BENCH_FAST_FLOAT
-BENCHMARK(BM_fast_float)->Apply(geometry_args);
+BENCHMARK(BM_fast_float)->Apply(number_args);
 #endif
 BENCHMARK(BM_write_ewkb)->Apply(geometry_args)->Apply(point_args);
 BENCHMARK(BM_write_ewkb_hex)->Apply(geometry_args);
