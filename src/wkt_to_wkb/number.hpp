@@ -155,23 +155,28 @@ QUORVEL_ALWAYS_INLINE NumberToken read_by_vectors(const char* begin, const char*
     const unsigned sign = (first_byte == '-') | (first_byte == '+');
     const __m128i v = sd::load(begin);
     const __m128i digit_bytes = sd::digit_bytes(v);
-    // The non-digits of the sixteen bytes, a sign in front excepted, and a stop after.
+    // The non-digits of the sixteen bytes, a sign in front excepted, and a stop after
+    // them (bit 16).
     const unsigned digit_mask = static_cast<unsigned>(_mm_movemask_epi8(digit_bytes));
-    unsigned stops = (~digit_mask & 0xFFFFu & ~sign) | 0x10000u;
+    unsigned stops = (digit_mask | sign) ^ 0x1FFFFu;
     const int first = std::countr_zero(stops);  // the point, or the end of an integer
     if (first == 16) [[unlikely]] {
         return read_number_token_in_full(begin, end);
     }
     const bool point = begin[first] == '.';
     int last = first;  // the first byte after the digits
-    if (point) {
+    if (point) [[likely]] {
         stops &= stops - 1;
         last = std::countr_zero(stops);
         if (last == 16) {
             // The fraction goes on into the next sixteen bytes.
-            if (end - begin < 32) return read_number_token_in_full(begin, end);
+            if (end - begin < 32) [[unlikely]] {
+                return read_number_token_in_full(begin, end);
+            }
             const unsigned more = ~sd::digit_mask(sd::load(begin + 16)) & 0xFFFFu;
-            if (more == 0) return read_number_token_in_full(begin, end);
+            if (more == 0) [[unlikely]] {
+                return read_number_token_in_full(begin, end);
+            }
             last = 16 + std::countr_zero(more);
         }
     }

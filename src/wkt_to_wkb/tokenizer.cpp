@@ -76,6 +76,31 @@ void WktTokenizer::skip_unicode_run() noexcept {
     }
 }
 
+// The position in a local for all n; whitespace other than ASCII goes through
+// skip_unicode_run.
+int WktTokenizer::read_finite_numbers(double* values, int n) noexcept {
+    const char* const data = text_.data();
+    const char* const end = data + text_.size();
+    const char* p = data + pos_;
+    int read = 0;
+    for (; read < n; ++read) {
+        while (p < end && is_ascii_space(static_cast<unsigned char>(*p))) ++p;
+        if (p < end && static_cast<unsigned char>(*p) >= 0x80) [[unlikely]] {
+            pos_ = static_cast<std::size_t>(p - data);
+            skip_unicode_run();
+            p = data + pos_;
+        }
+        const NumberToken number = read_number_token(p, end);
+        if (number.form != NumberForm::Finite) [[unlikely]] {
+            break;
+        }
+        values[read] = number.value;
+        p = number.end;
+    }
+    pos_ = static_cast<std::size_t>(p - data);
+    return read;
+}
+
 int WktTokenizer::read_coordinate_run(double* values, int n, int max_tuples,
                                       bool& closed) noexcept {
     const char* const data = text_.data();
@@ -83,7 +108,9 @@ int WktTokenizer::read_coordinate_run(double* values, int n, int max_tuples,
     // Whitespace as skip_whitespace skips it; mostly one space or none.
     const auto skip = [end](const char* p) noexcept {
         if (p < end && *p == ' ') ++p;
-        if (p == end || static_cast<unsigned char>(*p - 0x21) < 0x5F) return p;
+        if (p == end || static_cast<unsigned char>(*p - 0x21) < 0x5F) [[likely]] {
+            return p;
+        }
         for (;;) {
             while (p < end && is_ascii_space(static_cast<unsigned char>(*p))) ++p;
             if (p == end || static_cast<unsigned char>(*p) < 0x80) return p;
@@ -101,13 +128,15 @@ int WktTokenizer::read_coordinate_run(double* values, int n, int max_tuples,
         for (; i < n; ++i) {
             p = skip(p);
             const NumberToken number = read_number_token(p, end);
-            if (number.form != NumberForm::Finite) break;
+            if (number.form != NumberForm::Finite) [[unlikely]] {
+                break;
+            }
             out[i] = number.value;
             p = number.end;
         }
-        if (i == n) {
+        if (i == n) [[likely]] {
             p = skip(p);
-            if (p < end && (*p == ',' || *p == ')')) {
+            if (p < end && (*p == ',' || *p == ')')) [[likely]] {
                 ++tuples;
                 closed = *p++ == ')';
                 if (closed) break;

@@ -100,29 +100,6 @@ inline void WktTokenizer::skip_whitespace() noexcept {
     }
 }
 
-// The position in a local for the whole coordinate; whitespace other than ASCII
-// goes through skip_whitespace.
-inline int WktTokenizer::read_finite_numbers(double* values, int n) noexcept {
-    const char* const data = text_.data();
-    const char* const end = data + text_.size();
-    const char* p = data + pos_;
-    int read = 0;
-    for (; read < n; ++read) {
-        while (p < end && is_ascii_space(static_cast<unsigned char>(*p))) ++p;
-        if (p < end && static_cast<unsigned char>(*p) >= 0x80) [[unlikely]] {
-            pos_ = static_cast<std::size_t>(p - data);
-            skip_unicode_run();
-            p = data + pos_;
-        }
-        const NumberToken number = read_number_token(p, end);
-        if (number.form != NumberForm::Finite) break;
-        values[read] = number.value;
-        p = number.end;
-    }
-    pos_ = static_cast<std::size_t>(p - data);
-    return read;
-}
-
 inline Status WktTokenizer::expect_open() {
     skip_whitespace();
     if (pos_ < text_.size() && text_[pos_] == '(') {
