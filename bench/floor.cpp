@@ -151,11 +151,13 @@ void parse_numbers(benchmark::State& state, Parse parse) {
     set_counters(state, in);
 }
 
+#if __cpp_lib_to_chars >= 201611L  // a standard library with floating-point from_chars
 void BM_from_chars(benchmark::State& state) {
     parse_numbers(state, [](const char* p, const char* end, double& v) {
         return std::from_chars(p, end, v);
     });
 }
+#endif
 
 #if QUORVEL_BENCH_FAST_FLOAT
 void BM_fast_float(benchmark::State& state) {
@@ -230,7 +232,9 @@ BENCHMARK(BM_format_ordinate)->Apply(geometry_args);
 BENCHMARK(BM_ewkb_to_ewkt)->Apply(number_args)->Apply(point_args);
 BENCHMARK(BM_read_number)->Apply(number_args);
 BENCHMARK(BM_read_number_words)->Apply(number_args);
+#if __cpp_lib_to_chars >= 201611L
 BENCHMARK(BM_from_chars)->Apply(number_args);
+#endif
 #if QUORVEL_BENCH_FAST_FLOAT
 BENCHMARK(BM_fast_float)->Apply(number_args);
 #endif

@@ -65,10 +65,11 @@ inline double read_numbers_by_words(const Input& in) {
     const char* const end = p + in.numbers.size();
     double sum = 0;
     while (p < end) {
-        const quorvel::NumberToken t = quorvel::number_detail::read_by_words(p, end);
-        if (t.form != quorvel::NumberForm::Finite) return std::nan("");
-        sum += t.value;
-        for (p = t.end; p < end && *p == ' ';) ++p;
+        double value = 0;
+        const char* const token_end = quorvel::number_detail::read_by_words(p, end, value);
+        if (token_end == nullptr) return std::nan("");
+        sum += value;
+        for (p = token_end; p < end && *p == ' ';) ++p;
     }
     return sum;
 }

@@ -350,6 +350,18 @@ struct Checker {
                     to_bits(expected), expected, to_bits(got), got);
     }
 
+    // A token read by one of the inline paths, which read finite numbers only: its
+    // value and end, or nullptr where the general path must tell.
+    template <class Path>
+    void compare_path(const std::string& text, const char* path, Path read, const char* begin,
+                      const char* end, const char* token_end, double expected) {
+        double value = 0;
+        const char* const got = read(begin, end, value);
+        quorvel::NumberToken t = quorvel::number_detail::read_number_token_in_full(begin, end);
+        if (got != nullptr) t = quorvel::NumberToken{quorvel::NumberForm::Finite, got, value};
+        compare_token(text, path, t, token_end, expected);
+    }
+
     // A token read by one path: its value (infinity for a refused overflow) and end.
     void compare_token(const std::string& text, const char* path, const quorvel::NumberToken& t,
                        const char* end, double expected) {
@@ -386,11 +398,11 @@ struct Checker {
         const char* const end = begin + text.size();
         compare_token(text, "read_number_token, alone", quorvel::read_number_token(begin, end), end,
                       expected);
-        compare_token(text, "word path, alone", nd::read_by_words(begin, end), end, expected);
+        compare_path(text, "word path, alone", nd::read_by_words, begin, end, end, expected);
         compare_token(text, "general path", nd::read_number_token_in_full(begin, end), end,
                       expected);
         if (text.size() < 16) {
-            compare_token(text, "short-text path", nd::read_short_text(begin, end), end, expected);
+            compare_path(text, "short-text path", nd::read_short_text, begin, end, end, expected);
         }
         // Followed by a separator and more text, as in a coordinate list.
         static constexpr const char* SEPARATORS[] = {" ", ",", ")", " 0 1, 2 3)"};
@@ -400,11 +412,11 @@ struct Checker {
         const char* const token_end = pbegin + text.size();
         compare_token(text, "read_number_token, followed", quorvel::read_number_token(pbegin, pend),
                       token_end, expected);
-        compare_token(text, "word path, followed", nd::read_by_words(pbegin, pend), token_end,
-                      expected);
+        compare_path(text, "word path, followed", nd::read_by_words, pbegin, pend, token_end,
+                     expected);
 #ifdef QUORVEL_HAVE_SSE2
-        compare_token(text, "vector path, followed", nd::read_by_vectors(pbegin, pend), token_end,
-                      expected);
+        compare_path(text, "vector path, followed", nd::read_by_vectors, pbegin, pend, token_end,
+                     expected);
 #endif
         // The conversions, on the unsigned digits.
         const std::string digits = text[0] == '+' || text[0] == '-' ? text.substr(1) : text;

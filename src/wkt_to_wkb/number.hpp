@@ -68,6 +68,14 @@ constexpr bool is_number_byte(unsigned b) noexcept {
 // Every token: the general scan and exact conversion, for any number of digits.
 NumberToken read_number_token_in_full(const char* begin, const char* end) noexcept;
 
+// The end of a finite token read by the general path, with its value in value;
+// nullptr for any other token.
+inline const char* finite_in_full(const char* begin, const char* end, double& value) noexcept {
+    const NumberToken number = read_number_token_in_full(begin, end);
+    value = number.value;
+    return number.form == NumberForm::Finite ? number.end : nullptr;
+}
+
 // value, negated when negative is set: the sign bit set rather than a branch.
 inline double negative_if(bool negative, double value) noexcept {
     return std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) |
@@ -92,11 +100,12 @@ inline std::uint64_t append_digits(std::uint64_t mantissa, const char* base, std
 // that is not a digit (the point, or the end of an integer token) and, after a
 // point, the next one.  Then the digits: the integer digits from the first word, the
 // fraction digits from words at the point.
-QUORVEL_ALWAYS_INLINE NumberToken read_by_words(const char* begin, const char* end) noexcept {
+QUORVEL_ALWAYS_INLINE const char* read_by_words(const char* begin, const char* end,
+                                                double& value) noexcept {
     namespace ed = eight_digits;
     const std::ptrdiff_t room = end - begin;
     if (room <= 0) [[unlikely]] {
-        return read_number_token_in_full(begin, end);
+        return finite_in_full(begin, end, value);
     }
     const char first_byte = *begin;
     const int sign = (first_byte == '-') | (first_byte == '+');
@@ -113,7 +122,7 @@ QUORVEL_ALWAYS_INLINE NumberToken read_by_words(const char* begin, const char* e
         first = 8 + ed::first_flagged(stops1);
         stops1 &= stops1 - 1;
     } else {
-        return read_number_token_in_full(begin, end);
+        return finite_in_full(begin, end, value);
     }
     const bool point = ed::byte_at(first < 8 ? w0 : w1, first & 7) == '.';
     int last = first;  // offset of the first byte after the digits
@@ -125,7 +134,7 @@ QUORVEL_ALWAYS_INLINE NumberToken read_by_words(const char* begin, const char* e
         } else {
             const std::uint64_t stops2 =
                 ed::non_digit_bytes_exact(ed::load_within(begin, 16, room));
-            if (stops2 == 0) return read_number_token_in_full(begin, end);
+            if (stops2 == 0) return finite_in_full(begin, end, value);
             last = 16 + ed::first_flagged(stops2);
         }
     }
@@ -136,20 +145,21 @@ QUORVEL_ALWAYS_INLINE NumberToken read_by_words(const char* begin, const char* e
     // bits: the general path tells.
     const char after = last < room ? begin[last] : ' ';
     if (digits == 0 || digits > 19 || is_number_byte(after)) [[unlikely]] {
-        return read_number_token_in_full(begin, end);
+        return finite_in_full(begin, end, value);
     }
     std::uint64_t mantissa = first < 8 ? ed::value_of_first(w0 >> (8 * sign), integer_digits)
                                        : append_digits(0, begin, sign, integer_digits, room);
     if (point) mantissa = append_digits(mantissa, begin, first + 1, fraction_digits, room);
-    const double value = decimal_fraction_to_double(mantissa, fraction_digits);
-    return NumberToken{NumberForm::Finite, begin + last, negative_if(first_byte == '-', value)};
+    value = negative_if(first_byte == '-', decimal_fraction_to_double(mantissa, fraction_digits));
+    return begin + last;
 }
 
 #ifdef QUORVEL_HAVE_SSE2
 // read_number_token with sixteen bytes at a time, for at least sixteen bytes of text:
 // where the token ends from one digit mask (two for tokens of more than fifteen
 // bytes), then up to fifteen digits around the point at once.
-QUORVEL_ALWAYS_INLINE NumberToken read_by_vectors(const char* begin, const char* end) noexcept {
+QUORVEL_ALWAYS_INLINE const char* read_by_vectors(const char* begin, const char* end,
+                                                  double& value) noexcept {
     namespace sd = sixteen_digits;
     const char first_byte = *begin;
     const unsigned sign = (first_byte == '-') | (first_byte == '+');
@@ -161,7 +171,7 @@ QUORVEL_ALWAYS_INLINE NumberToken read_by_vectors(const char* begin, const char*
     unsigned stops = (digit_mask | sign) ^ 0x1FFFFu;
     const int first = std::countr_zero(stops);  // the point, or the end of an integer
     if (first == 16) [[unlikely]] {
-        return read_number_token_in_full(begin, end);
+        return finite_in_full(begin, end, value);
     }
     const bool point = begin[first] == '.';
     int last = first;  // the first byte after the digits
@@ -171,20 +181,19 @@ QUORVEL_ALWAYS_INLINE NumberToken read_by_vectors(const char* begin, const char*
         if (last == 16) {
             // The fraction goes on into the next sixteen bytes.
             if (end - begin < 32) [[unlikely]] {
-                return read_number_token_in_full(begin, end);
+                return finite_in_full(begin, end, value);
             }
             const unsigned more = ~sd::digit_mask(sd::load(begin + 16)) & 0xFFFFu;
             if (more == 0) [[unlikely]] {
-                return read_number_token_in_full(begin, end);
+                return finite_in_full(begin, end, value);
             }
             last = 16 + std::countr_zero(more);
         }
     }
     // No digit at all, an exponent or a malformed token: the general path tells.
     if (last == static_cast<int>(sign) + point || is_number_byte(begin[last])) [[unlikely]] {
-        return read_number_token_in_full(begin, end);
+        return finite_in_full(begin, end, value);
     }
-    double value;
     if (last < 16) {
         // At most fifteen digits: exact in a double, as is 10^(15 - first).
         value = short_fraction_to_double(sd::digits_around_point(v, digit_bytes, first, last),
@@ -194,7 +203,7 @@ QUORVEL_ALWAYS_INLINE NumberToken read_by_vectors(const char* begin, const char*
         // the rest: at most five within 19 digits.
         const int fraction_digits = last - first - 1;
         if (first - static_cast<int>(sign) + fraction_digits > 19) [[unlikely]] {
-            return read_number_token_in_full(begin, end);
+            return finite_in_full(begin, end, value);
         }
         const int rest = last - 16;
         std::uint64_t mantissa = sd::digits_around_point(v, digit_bytes, first, 16);
@@ -202,13 +211,15 @@ QUORVEL_ALWAYS_INLINE NumberToken read_by_vectors(const char* begin, const char*
                    eight_digits::value_of_first(eight_digits::load(begin + 16), rest);
         value = long_fraction_to_double(mantissa, fraction_digits);
     }
-    return NumberToken{NumberForm::Finite, begin + last, negative_if(first_byte == '-', value)};
+    value = negative_if(first_byte == '-', value);
+    return begin + last;
 }
 #endif
 
 // read_number_token for fewer than sixteen bytes of text, the last tokens of a text:
 // a byte at a time.  Such a token has at most fifteen digits, an exact mantissa.
-QUORVEL_ALWAYS_INLINE NumberToken read_short_text(const char* begin, const char* end) noexcept {
+QUORVEL_ALWAYS_INLINE const char* read_short_text(const char* begin, const char* end,
+                                                  double& value) noexcept {
     const char* q = begin;
     const bool negative = q < end && *q == '-';
     if (q < end && (*q == '-' || *q == '+')) ++q;
@@ -228,24 +239,37 @@ QUORVEL_ALWAYS_INLINE NumberToken read_short_text(const char* begin, const char*
         any_digit = any_digit || fraction_digits != 0;
     }
     if (!any_digit || (q < end && is_number_byte(*q))) [[unlikely]] {
-        return read_number_token_in_full(begin, end);
+        return finite_in_full(begin, end, value);
     }
-    return NumberToken{NumberForm::Finite, q,
-                       negative_if(negative, short_fraction_to_double(mantissa, fraction_digits))};
+    value = negative_if(negative, short_fraction_to_double(mantissa, fraction_digits));
+    return q;
 }
 
 }  // namespace number_detail
 
-// Reads the number token that starts at begin; end is the end of the text.
-QUORVEL_ALWAYS_INLINE NumberToken read_number_token(const char* begin, const char* end) noexcept {
+// Reads a finite number token that starts at begin (end is the end of the text):
+// returns its end and sets value, or returns nullptr when the token is not a finite
+// number (read_number_token says what it is).  The tokenizer's loops call this one:
+// a pointer and a double stay in registers where a returned NumberToken may not.
+QUORVEL_ALWAYS_INLINE const char* read_finite_number(const char* begin, const char* end,
+                                                     double& value) noexcept {
     if (end - begin >= 16) [[likely]] {
 #ifdef QUORVEL_HAVE_SSE2
-        return number_detail::read_by_vectors(begin, end);
+        return number_detail::read_by_vectors(begin, end, value);
 #else
-        return number_detail::read_by_words(begin, end);
+        return number_detail::read_by_words(begin, end, value);
 #endif
     }
-    return number_detail::read_short_text(begin, end);
+    return number_detail::read_short_text(begin, end, value);
+}
+
+// Reads the number token that starts at begin; end is the end of the text.
+inline NumberToken read_number_token(const char* begin, const char* end) noexcept {
+    double value = 0;
+    if (const char* token_end = read_finite_number(begin, end, value)) {
+        return NumberToken{NumberForm::Finite, token_end, value};
+    }
+    return number_detail::read_number_token_in_full(begin, end);
 }
 
 }  // namespace quorvel
