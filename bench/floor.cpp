@@ -106,24 +106,25 @@ void BM_ewkb_to_ewkt(benchmark::State& state) {
     set_counters(state, in);
 }
 
-// Floor of WKT -> WKB: the module's own number reader over bare numbers, many per
-// call as the writer reads a coordinate list (read_finite_numbers, 64 at a time).
-void BM_read_number(benchmark::State& state) {
+template <double (*Read)(const Input&)>
+void read_numbers(benchmark::State& state) {
     const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
     for (auto _ : state) {
-        benchmark::DoNotOptimize(quorvel_bench::read_numbers(in));
+        benchmark::DoNotOptimize(Read(in));
         benchmark::ClobberMemory();
     }
     set_counters(state, in);
 }
 
+// Floor of WKT -> WKB: the module's own number reader over bare numbers, many per
+// call as the writer reads a coordinate list (read_finite_numbers, 64 at a time).
+void BM_read_number(benchmark::State& state) {
+    read_numbers<quorvel_bench::read_numbers>(state);
+}
+
+// Its path for machines without SSE2, forced.
 void BM_read_number_words(benchmark::State& state) {
-    const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(quorvel_bench::read_numbers_by_words(in));
-        benchmark::ClobberMemory();
-    }
-    set_counters(state, in);
+    read_numbers<quorvel_bench::read_numbers_by_words>(state);
 }
 
 // A whole-token parser over the same text, for reference: the standard library's

@@ -292,14 +292,20 @@ private:
         std::uint32_t count = 0;
         for (;;) {
             QUORVEL_TRY(element());
-            if (count == MAX_LIST_LENGTH) return too_many(noun);
-            ++count;
-            auto more = t_.expect_comma_or_close();
+            auto more = count_and_separate(count, noun);
             if (!more) return std::move(more).error();
             if (!*more) break;
         }
         out_.patch_count(at, count);
         return ok_status();
+    }
+
+    // After an element of a counted list: the count rule, then its separator.  True
+    // after ',', false after the closing ')'.
+    Result<bool> count_and_separate(std::uint32_t& count, const char* noun) {
+        if (count == MAX_LIST_LENGTH) return too_many(noun);
+        ++count;
+        return t_.expect_comma_or_close();
     }
 
     // A collection whose members are being written.
@@ -335,9 +341,7 @@ private:
             if (closed) break;
             if (tuples == limit && limit != 0) continue;
             QUORVEL_TRY(ordinates(n));
-            if (count == MAX_LIST_LENGTH) return too_many("coordinate tuples");
-            ++count;
-            auto more = t_.expect_comma_or_close();
+            auto more = count_and_separate(count, "coordinate tuples");
             if (!more) return std::move(more).error();
             if (!*more) break;
         }
