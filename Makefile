@@ -13,12 +13,12 @@ PIP := $(PY) -m pip --disable-pip-version-check -q
 # Warnings are errors in every build these targets make.
 BUILD_FLAGS := --no-build-isolation -Ccmake.define.QUORVEL_WERROR=ON
 # Debian packages, each installed by the targets that use it (when missing, and only
-# as root): fast_float (number parsing; the module builds without it, with the same
-# results), PostgreSQL 15 with PostGIS (the server of the tests marked postgis), Java
-# (PySpark of the tests marked spark), Dragonbox (an oracle of the shortest-digit
-# verification and a column of the benchmarks, never linked into the module) and
-# Google Benchmark (the benchmarks' C++ floor).  make demo needs none of them.
-TEST_PACKAGES ?= libfast-float-dev postgresql-15-postgis-3 default-jre-headless
+# as root): PostgreSQL 15 with PostGIS (the server of the tests marked postgis), Java
+# (PySpark of the tests marked spark), fast_float and Dragonbox (oracles of the
+# number reader's and the shortest-digit verification and columns of the benchmarks,
+# never linked into the module) and Google Benchmark (the benchmarks' C++ floor).
+# make demo needs none of them.
+TEST_PACKAGES ?= postgresql-15-postgis-3 default-jre-headless
 BENCH_PACKAGES ?= libfast-float-dev libdragonbox-dev libbenchmark-dev
 DEBIAN_PACKAGES ?= $(sort $(TEST_PACKAGES) $(BENCH_PACKAGES))
 # The tests that need the guides extra (GeoPandas, pyogrio, pyarrow, polars, PySpark),
@@ -62,15 +62,13 @@ wheel-check: venv
 	$(PIP) install $(RELEASE_TOOLS)
 	$(WITH_VENV_PATH) PYTHON=$(PY) PYTEST_ARGS="$(PYTEST_ARGS)" tools/wheel-check.sh
 
-# The whole suite against a build with clang and libc++ and none of the optional
-# packages (fast_float ignored by a build option; Dragonbox is never linked), in a
-# virtual environment of its own.
+# The whole suite against a build with clang and libc++ (the module links none of the
+# optional packages), in a virtual environment of its own.
 LIBCXX_PACKAGES ?= clang-14 libc++-14-dev libc++abi-14-dev
 LIBCXX_VENV ?= .venv-libcxx
 LIBCXX_PY := $(abspath $(LIBCXX_VENV))/bin/python
 LIBCXX_FLAGS := -Cbuild-dir=build/libcxx -Ccmake.define.CMAKE_CXX_COMPILER=clang++-14 \
-  -Ccmake.define.CMAKE_CXX_FLAGS=-stdlib=libc++ -Ccmake.define.CMAKE_MODULE_LINKER_FLAGS=-stdlib=libc++ \
-  -Ccmake.define.QUORVEL_USE_FAST_FLOAT=OFF
+  -Ccmake.define.CMAKE_CXX_FLAGS=-stdlib=libc++ -Ccmake.define.CMAKE_MODULE_LINKER_FLAGS=-stdlib=libc++
 
 test-libcxx:
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(LIBCXX_PACKAGES)"
@@ -108,9 +106,9 @@ bench-pythons:
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(TEST_PACKAGES)"
 	PYTHONS="$(PYTHONS)" BUILD_FLAGS="$(BUILD_FLAGS)" tools/test-pythons bench/pythons.py $(BENCH_ARGS)
 
-# The module built with g++ with and without fast_float and with clang + libc++,
-# timed side by side (bench/builds.py); BENCH_ARGS=--quick for a short run.
-BUILDS_PACKAGES ?= clang-14 libc++-14-dev libc++abi-14-dev libfast-float-dev
+# The module built with g++ and with clang + libc++, timed side by side
+# (bench/builds.py); BENCH_ARGS=--quick for a short run.
+BUILDS_PACKAGES ?= clang-14 libc++-14-dev libc++abi-14-dev
 bench-builds: venv
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(BUILDS_PACKAGES) $(BENCH_PACKAGES)"
 	$(PIP) install '.[bench]' $(BUILD_FLAGS)
@@ -119,7 +117,6 @@ bench-builds: venv
 # Whole tables in one process, a process pool and Dask (2 workers each);
 # SCALE_ARGS=--quick for a short run, "--max-load 0.5" to start rounds on a quiet machine.
 bench-scale: venv
-	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES=libfast-float-dev
 	$(PIP) install '.[bench]' $(BUILD_FLAGS)
 	$(PY) bench/scale.py $(SCALE_ARGS)
 

@@ -4,8 +4,9 @@
 // and the shortest-digit generators and number writers of our own (the text over each
 // digit-text path), of Dragonbox (when the build has it) and of the standard library on
 // the same doubles.
-// read_number is the module's reader, fast_float's or our own as the build chose
-// (QUORVEL_USE_FAST_FLOAT); from_chars and fast_float parse the same text.
+// read_number is the module's reader as the writer calls it, read_number_words its
+// path for machines without SSE2 forced; from_chars and fast_float (when its header
+// is there; the module does not use it) parse the same text.
 //
 // Benchmark arguments: kind (0 real-looking lon/lat with 6-7 decimals, 1 full-precision
 // random doubles, 2 for points only: "POINT (1 2)", 3 full-precision doubles in
@@ -133,24 +134,25 @@ void BM_ewkb_to_ewkt(benchmark::State& state) {
     set_counters(state, in);
 }
 
-// Floor of WKT -> WKB: the module's own number reader over bare numbers.
-void BM_read_number(benchmark::State& state) {
+template <double (*Read)(const Input&)>
+void read_numbers(benchmark::State& state) {
     const Input& in = input(static_cast<int>(state.range(0)), state.range(1));
-    const std::size_t n = in.ords.size();
     for (auto _ : state) {
-        quorvel::WktTokenizer tokenizer(in.numbers);
-        double sum = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            auto r = tokenizer.read_number();
-            if (!r) {
-                state.SkipWithError("read_number failed");
-                break;
-            }
-            sum += *r;
-        }
-        benchmark::DoNotOptimize(sum);
+        benchmark::DoNotOptimize(Read(in));
+        benchmark::ClobberMemory();
     }
     set_counters(state, in);
+}
+
+// Floor of WKT -> WKB: the module's own number reader over bare numbers, many per
+// call as the writer reads a coordinate list (read_finite_numbers, 64 at a time).
+void BM_read_number(benchmark::State& state) {
+    read_numbers<quorvel_bench::read_numbers>(state);
+}
+
+// Its path for machines without SSE2, forced.
+void BM_read_number_words(benchmark::State& state) {
+    read_numbers<quorvel_bench::read_numbers_by_words>(state);
 }
 
 // A whole-token parser over the same text, for reference: the standard library's
@@ -178,11 +180,13 @@ void parse_numbers(benchmark::State& state, Parse parse) {
     set_counters(state, in);
 }
 
+#if __cpp_lib_to_chars >= 201611L  // a standard library with floating-point from_chars
 void BM_from_chars(benchmark::State& state) {
     parse_numbers(state, [](const char* p, const char* end, double& v) {
         return std::from_chars(p, end, v);
     });
 }
+#endif
 
 #if QUORVEL_BENCH_FAST_FLOAT
 void BM_fast_float(benchmark::State& state) {
@@ -261,10 +265,13 @@ BENCHMARK(BM_ordinate_text_sse2)->Apply(number_args);
 BENCHMARK(BM_ordinate_text_portable)->Apply(number_args);
 BENCHMARK(BM_format_ordinate)->Apply(geometry_args);
 BENCHMARK(BM_ewkb_to_ewkt)->Apply(number_args)->Apply(point_args);
-BENCHMARK(BM_read_number)->Apply(geometry_args);
-BENCHMARK(BM_from_chars)->Apply(geometry_args);
+BENCHMARK(BM_read_number)->Apply(number_args);
+BENCHMARK(BM_read_number_words)->Apply(number_args);
+#if __cpp_lib_to_chars >= 201611L
+BENCHMARK(BM_from_chars)->Apply(number_args);
+#endif
 #if QUORVEL_BENCH_FAST_FLOAT
-BENCHMARK(BM_fast_float)->Apply(geometry_args);
+BENCHMARK(BM_fast_float)->Apply(number_args);
 #endif
 BENCHMARK(BM_write_ewkb)->Apply(geometry_args)->Apply(point_args);
 BENCHMARK(BM_write_ewkb_hex)->Apply(geometry_args);

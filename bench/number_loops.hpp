@@ -1,7 +1,8 @@
 // The number loops that floor.cpp times and profile.cpp counts: shortest digits and
 // number text of every double of a list, by our formatter (the text over each of its
 // digit-text paths), by Dragonbox (when the build has it: QUORVEL_BENCH_DRAGONBOX,
-// Debian libdragonbox-dev) and by the standard library.
+// Debian libdragonbox-dev) and by the standard library; and our reader over the same
+// numbers as text.
 //
 // The digit loops return a sum of the digits and exponents, so that no call can be
 // left out; the text loops write the numbers one after the other, without
@@ -10,13 +11,17 @@
 // not take.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
+#include "inputs.hpp"
 #include "wkb_to_wkt/ordinate_text.hpp"
 #include "wkb_to_wkt/shortest_digits.hpp"
+#include "wkt_to_wkb/tokenizer.hpp"
 
 #ifdef QUORVEL_BENCH_DRAGONBOX
 #include <dragonbox/dragonbox.h>
@@ -57,6 +62,37 @@ inline char* ordinate_text_loop(const std::vector<double>& values, char* out) {
 inline char* std_to_chars_loop(const std::vector<double>& values, char* out) {
     for (double v : values) out = std::to_chars(out, out + TEXT_BYTES_PER_NUMBER, v).ptr;
     return out;
+}
+
+// The sum of the numbers of in.numbers, read by the tokenizer 64 at a time; NaN
+// when one does not read.
+inline double read_numbers(const Input& in) {
+    quorvel::WktTokenizer tokenizer(in.numbers);
+    double values[64];
+    double sum = 0;
+    for (std::size_t done = 0; done < in.ords.size();) {
+        const int want = static_cast<int>(std::min<std::size_t>(64, in.ords.size() - done));
+        if (tokenizer.read_finite_numbers(values, want) != want) return std::nan("");
+        for (int i = 0; i < want; ++i) sum += values[i];
+        done += static_cast<std::size_t>(want);
+    }
+    return sum;
+}
+
+// The same through the reader's path for machines without SSE2 (and for the last
+// bytes of a text), words of eight digits, forced.
+inline double read_numbers_by_words(const Input& in) {
+    const char* p = in.numbers.data();
+    const char* const end = p + in.numbers.size();
+    double sum = 0;
+    while (p < end) {
+        double value = 0;
+        const char* const token_end = quorvel::number_detail::read_by_words(p, end, value);
+        if (token_end == nullptr) return std::nan("");
+        sum += value;
+        for (p = token_end; p < end && *p == ' ';) ++p;
+    }
+    return sum;
 }
 
 #ifdef QUORVEL_BENCH_DRAGONBOX

@@ -6,10 +6,10 @@
 //
 // MODE: seventeen_digits, shortest_decimal, dragonbox_to_decimal,
 // dragonbox_to_decimal_zeros, dragonbox_to_chars, std_to_chars, ordinate_text_sse2,
-// ordinate_text_portable, format_ordinate, ewkb_to_ewkt, read_number, from_chars,
-// fast_float (when its header is there), write_ewkb, write_ewkb_hex (the loops of
-// floor.cpp; the Dragonbox modes fail in a build without it, the SSE2 one off x86-64);
-// KIND and VERTICES as there.  ITERATIONS 0 runs only the
+// ordinate_text_portable, format_ordinate, ewkb_to_ewkt, read_number, read_number_words,
+// from_chars, fast_float (when its header is there), write_ewkb, write_ewkb_hex (the
+// loops of floor.cpp; the Dragonbox modes fail in a build without it, the SSE2 one off
+// x86-64); KIND and VERTICES as there.  ITERATIONS 0 runs only the
 // set-up, so the difference of two runs is the cost of the loop alone.
 #include <charconv>
 #include <cstdio>
@@ -99,16 +99,9 @@ bool run(const std::string& mode, const quorvel_bench::Input& in, long iteration
             sink = r->size();
         }
     } else if (mode == "read_number") {
-        for (long i = 0; i < iterations; ++i) {
-            quorvel::WktTokenizer tokenizer(in.numbers);
-            double sum = 0;
-            for (std::size_t k = 0; k < in.ords.size(); ++k) {
-                auto r = tokenizer.read_number();
-                if (!r) return false;
-                sum += *r;
-            }
-            sink = static_cast<std::size_t>(sum != 0);
-        }
+        for (long i = 0; i < iterations; ++i) sink = quorvel_bench::read_numbers(in) != 0;
+    } else if (mode == "read_number_words") {
+        for (long i = 0; i < iterations; ++i) sink = quorvel_bench::read_numbers_by_words(in) != 0;
 #if __cpp_lib_to_chars >= 201611L  // a standard library with floating-point from_chars
     } else if (mode == "from_chars") {
         return parse_loop(in, iterations, [](const char* p, const char* end, double& v) {

@@ -2,8 +2,6 @@
 """Instruction counts under callgrind: where the work goes, independent of load.
 
     python bench/profile.py                # about a minute; needs valgrind
-    python bench/profile.py --own-reader   # the C++ loops over a core with our own
-                                           # number reader although fast_float is there
 
 Counts the instructions of the C++ loops of the floor benchmark (bench/profile.cpp):
 the shortest-digit generators and number writers (ours, Dragonbox's when the build
@@ -44,6 +42,8 @@ KINDS = report.KIND_INDEX
 LINE = 1000
 NUMBER_MODES = tuple(report.NUMBER_BENCHES)
 CONVERSION_MODES = ("read_number", "write_ewkb", "write_ewkb_hex")
+# Number readers over the same text: ours, ours without SSE2, the others.
+READER_MODES = ("read_number", "read_number_words", "from_chars", "fast_float")
 
 # The Python side: one script, the case and the count on the command line.
 PY_SCRIPT = r"""
@@ -93,21 +93,9 @@ def python_instructions(script: str, case: str, n: int, env: dict[str, str]) -> 
     return count
 
 
-def reader_of(build_dir: Path) -> str:
-    """Which number reader the core in build_dir uses, from its CMake cache."""
-    cache = (build_dir / "CMakeCache.txt").read_text()
-    if "QUORVEL_USE_FAST_FLOAT:BOOL=ON" in cache and "QUORVEL_FAST_FLOAT_FOUND:INTERNAL=1" in cache:
-        return "fast_float"
-    return "our own"
-
-
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--build-dir", default=None,
-                        help="default build/bench, build/bench-own-reader with --own-reader")
-    parser.add_argument("--own-reader", action="store_true",
-                        help="build the core with our own number reader even where fast_float "
-                             "is installed (QUORVEL_USE_FAST_FLOAT=OFF)")
+    parser.add_argument("--build-dir", default=str(REPO_DIR / "build" / "bench"))
     parser.add_argument("--results-dir", default=str(BENCH_DIR / "results"))
     args = parser.parse_args(argv)
     if shutil.which("valgrind") is None:
@@ -115,10 +103,8 @@ def main(argv: list[str] | None = None) -> int:
         return 2
     results_dir = Path(args.results_dir)
     results_dir.mkdir(parents=True, exist_ok=True)
-    build_dir = Path(args.build_dir or REPO_DIR / "build" /
-                     ("bench-own-reader" if args.own_reader else "bench")).resolve()
-    defines = ("QUORVEL_USE_FAST_FLOAT=OFF",) if args.own_reader else ()
-    binary = floor_runner.build(build_dir, results_dir / "profile-build.log", "profile", defines)
+    build_dir = Path(args.build_dir).resolve()
+    binary = floor_runner.build(build_dir, results_dir / "profile-build.log", "profile")
     if binary is None:
         return 2
 
@@ -141,8 +127,8 @@ def main(argv: list[str] | None = None) -> int:
             cpp[f"{mode}/{kind}"] = per_unit(mode, kind, LINE, 20, 20 * 2 * LINE)
     print("C++ number readers", flush=True)
     out["cpp_number_readers"] = {}
-    for kind in ("lonlat", "random"):
-        for mode in ("from_chars", "fast_float"):  # fast_float: None without its header
+    for kind in report.LINE_KINDS:
+        for mode in READER_MODES[1:]:  # fast_float: None without its header
             out["cpp_number_readers"][f"{mode}/{kind}"] = per_unit(mode, kind, LINE, 20,
                                                                   20 * 2 * LINE)
     print("C++ points", flush=True)
@@ -192,18 +178,18 @@ def main(argv: list[str] | None = None) -> int:
         ["coordinates", "read_number", "write_ewkb", "ratio", "write_ewkb_hex", "ratio"], rows))
     readers = out["cpp_number_readers"]
     rows = []
-    for kind in ("lonlat", "random"):
+    for kind in report.LINE_KINDS:
         own = cpp[f"read_number/{kind}"]
-        row = [kind, f"{own:.0f}"]
-        for mode in ("from_chars", "fast_float"):
-            other = readers.get(f"{mode}/{kind}")
-            row += ["-", "-"] if other is None else [f"{other:.0f}", report.fmt_ratio(own / other)]
-        rows.append(row)
+        fast_float = readers.get(f"fast_float/{kind}")
+        figures = [own, *(readers.get(f"{mode}/{kind}") for mode in READER_MODES[1:])]
+        rows.append([kind, *(count(x) for x in figures),
+                     *(report.fmt_ratio(report.ratio(x, fast_float)) for x in figures[:2])])
     print()
     print(report.table(
-        f"C++: number readers, instructions per ordinate (read_number: {reader_of(build_dir)})",
-        ["coordinates", "read_number", "from_chars", "read_number/from_chars", "fast_float",
-         "read_number/fast_float"], rows))
+        "C++: number readers, instructions per ordinate (read_number_words: the path without "
+        "SSE2, forced)",
+        ["coordinates", *READER_MODES, "read_number/fast_float", "read_number_words/fast_float"],
+        rows))
     hex_ir = py["hex"]
     rows = [["loop overhead", f"{py['pass']:.0f}", "-", "-"],
             ["bytes.hex(), 21 bytes", f"{hex_ir:.0f}", "-", "1.00x"]]
@@ -220,7 +206,7 @@ def main(argv: list[str] | None = None) -> int:
     print(report.table("Python: instructions per call, loop included (target: point WKB->WKT "
                        "<= 2x hex)",
                        ["call", "module", "C++ core", "/ bytes.hex()"], rows))
-    path = results_dir / ("profile-own-reader.json" if args.own_reader else "profile.json")
+    path = results_dir / "profile.json"
     path.write_text(json.dumps(out, indent=2) + "\n")
     print(f"\nwrote {path}")
     return 0

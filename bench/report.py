@@ -15,10 +15,16 @@ POLYGON_KINDS = ("random", "unit", "lonlat")
 PEERS = {"geoarrow": "geoarrow-c", "shapely": "shapely"}
 # Polygon targets: direction -> minimum speed-up over each peer.
 POLYGON_TARGETS = {"wkb_to_wkt": {"geoarrow": 2, "shapely": 4.5},
-                   "wkt_to_wkb": {"geoarrow": 1.5, "shapely": 10}}
+                   "wkt_to_wkb": {"geoarrow": 2, "shapely": 15}}
 # The C++ number rows: benchmark -> what it measures.
 # The large LineString of the number rows, whose doubles are new to a branch predictor.
 BIG_LINE = 100_000
+# Number reading per token against fast_float on the same text: kind -> limit
+# (lon/lat tokens; full-precision tokens of 16 and 17 digits, in [0, 1) 15 to 17).
+READER_TARGETS = {"lonlat": 0.6, "random": 0.8, "unit": 0.8}
+# The C++ number readers over the same text: benchmark -> what it is.
+READER_BENCHES = {"read_number": "ours", "read_number_words": "ours, words (no SSE2)",
+                  "from_chars": "std::from_chars", "fast_float": "fast_float"}
 NUMBER_BENCHES = {"seventeen_digits": "ours: digits", "shortest_decimal": "ours: digits, no zeros",
                   "dragonbox_to_decimal": "Dragonbox to_decimal",
                   "dragonbox_to_decimal_zeros": "Dragonbox to_decimal, zeros kept",
@@ -115,6 +121,13 @@ def analyse(cases: list[Any], floor: dict[str, Any], sweep: list[int],
         limit = TEXT_LIMITS[kind]
         target(f"C++ WKB->WKT <= {limit:g}x Dragonbox to_chars per ordinate",
                f"ewkb_to_ewkt, {big}, {kind}", ratio(core, text), "<=", limit)
+    # Number reading per token, ours and fast_float's over the same text.
+    for vertices in (line_vertices, BIG_LINE):
+        for kind, limit in READER_TARGETS.items():
+            target(f"number reading <= {limit:g}x fast_float per token",
+                   f"read_number, LineString {vertices:,}, {kind}",
+                   ratio(ix.floor_ns("read_number", kind, vertices),
+                         ix.floor_ns("fast_float", kind, vertices)), "<=", limit)
     # From Python, polygons per coordinate: speed-up over the vectorized peers.
     for direction, limits in POLYGON_TARGETS.items():
         for peer, limit in limits.items():
@@ -144,7 +157,8 @@ def analyse(cases: list[Any], floor: dict[str, Any], sweep: list[int],
 
     # Ratios.
     ratios: dict[str, list[dict[str, Any]]] = {
-        "speedup_vs_shapely": [], "polygons": [], "numbers": [], "sweep_speedup": [],
+        "speedup_vs_shapely": [], "polygons": [], "numbers": [], "readers": [],
+        "sweep_speedup": [],
         "floor": [], "per_call": [], "header": []}
     seen = []
     for c in cases:
@@ -179,6 +193,15 @@ def analyse(cases: list[Any], floor: dict[str, Any], sweep: list[int],
             row["ewkb_vs_to_chars"] = ratio(row["ewkb_to_ewkt_ns"],
                                             row["dragonbox_to_chars_ns"])
             ratios["numbers"].append(row)
+    for vertices in (line_vertices, BIG_LINE):
+        for kind in LINE_KINDS:
+            row = {"kind": kind, "vertices": vertices,
+                   **{f"{b}_ns": ix.floor_ns(b, kind, vertices) for b in READER_BENCHES}}
+            if row["read_number_ns"] is None:
+                continue
+            row["ours_vs_fast_float"] = ratio(row["read_number_ns"], row["fast_float_ns"])
+            row["words_vs_fast_float"] = ratio(row["read_number_words_ns"], row["fast_float_ns"])
+            ratios["readers"].append(row)
     for size in sweep:
         for kind in ("lonlat", "random"):
             row: dict[str, Any] = {"vertices": size, "kind": kind}
@@ -268,6 +291,15 @@ def render(analysis: dict[str, Any], cases: list[Any], floor: dict[str, Any],
                            ["vertices", "coordinates", *NUMBER_BENCHES.values(),
                             "digits/to_decimal", "digits/to_decimal zeros kept",
                             "ewkb_to_ewkt/to_chars"], rows, 2))
+    rows = [[f"{row['vertices']:,}", row["kind"],
+             *(fmt_num(row[f"{b}_ns"]) for b in READER_BENCHES),
+             fmt_ratio(row["ours_vs_fast_float"]), fmt_ratio(row["words_vs_fast_float"])]
+            for row in r["readers"]]
+    if rows:
+        parts.append(table("RATIOS: number reading in C++, ns per token (the ordinates of a "
+                           "LineString as text, space-separated)",
+                           ["vertices", "coordinates", *READER_BENCHES.values(),
+                            "ours/fast_float", "words/fast_float"], rows, 2))
     rows = [[f"{row['vertices']:,}", row["kind"], fmt_ratio(row["wkb_to_wkt"]),
              fmt_ratio(row["wkt_to_wkb"])] for row in r["sweep_speedup"]]
     parts.append(table("RATIOS: speed-up over shapely by LineString size (1 = a point)",
@@ -340,8 +372,8 @@ def fmt_num(x: float | None) -> str:
 def floor_order(name: str) -> tuple:
     bench, kind, vertices = name.split("/")
     order = [f"BM_{b}" for b in NUMBER_BENCHES]
-    order += ["BM_read_number", "BM_from_chars", "BM_fast_float", "BM_write_ewkb",
-              "BM_write_ewkb_hex"]
+    order += [f"BM_{b}" for b in READER_BENCHES]
+    order += ["BM_write_ewkb", "BM_write_ewkb_hex"]
     return (int(vertices) == 1, order.index(bench) if bench in order else 99, int(kind),
             int(vertices))
 

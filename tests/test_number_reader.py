@@ -1,6 +1,6 @@
 """Number text read as the nearest double, ties to even, in whatever build is under
-test (fast_float or our own reader): the known hard cases and texts on and around
-the points halfway between two doubles, against Python's correctly rounded float().
+test: the known hard cases and texts on and around the points halfway between two
+doubles, against Python's correctly rounded float().
 """
 
 import math

@@ -1,7 +1,7 @@
-"""Number tokens read eight digits at a time: runs of every length around the
-eight-byte steps, tokens that end the text (fewer than eight bytes left), and the
-bytes that stop a run.  Values must equal Python's correctly rounded float() in
-every build (with or without fast_float), and the messages must not change.
+"""Number tokens read sixteen or eight digits at a time: runs of every length around
+the eight- and sixteen-byte steps, tokens that end the text (fewer than sixteen
+bytes left), and the bytes that stop a run.  Values must equal Python's correctly
+rounded float() in every build, and the messages must not change.
 """
 
 import struct
@@ -47,6 +47,24 @@ def test_digit_runs_around_eight_byte_steps_round_correctly(token):
     x, y = point_ordinates("POINT(%s %s)" % (token, token))
     assert bits(x) == expected
     assert bits(y) == expected
+
+
+# Tokens around the sixteen- and thirty-two-byte steps of the reader (15 or 16 bytes
+# with a sign, point and digits, 19 digits in 31 bytes, more), inside the text and
+# within the last sixteen bytes of it.
+VECTOR_RUNS = [
+    sign + DIGITS[:i] + "." + DIGITS[2 : 2 + f]
+    for sign in ("", "-")
+    for i, f in ((1, 13), (1, 14), (1, 15), (3, 11), (3, 12), (3, 13), (14, 0), (15, 0),
+                 (1, 17), (0, 18), (4, 15), (0, 24), (1, 29), (1, 30), (2, 30))
+]
+
+
+@pytest.mark.parametrize("token", VECTOR_RUNS)
+@pytest.mark.parametrize("after", [",1 2)", ")", ", 2 3, 4 5, 6 7, 8 9)"])
+def test_tokens_around_sixteen_byte_steps_round_correctly(token, after):
+    wkb = quorvel.wkt_to_wkb("LINESTRING(1 %s%s" % (token, after))
+    assert struct.unpack("<d", wkb[9 + 8 : 9 + 16]) == (float(token),)
 
 
 @pytest.mark.parametrize("length", range(1, 20))

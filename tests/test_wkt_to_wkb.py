@@ -365,3 +365,62 @@ def test_tagged_collection_refuses_other_dimensions(text, expected):
 )
 def test_grammar_failures(text, expected):
     assert failure(text) == "invalid WKT: " + expected
+
+
+# --- long coordinate lists: read many tuples at a time, one at a time where a run stops ---
+
+# Tokens of every shape the reader has a path for: short and full-precision decimals,
+# integers, signs, exponents, more than 19 digits, and tokens near the end of the text.
+TOKENS = ["1", "-0.5", "+.25", "73.9856721", "-122.16443208785796", "0.41527933064110356",
+          "1e3", "-7.25E-3", "123456789012.123456789", "0.1234567890123456789012", "-0"]
+# Whitespace between numbers and around separators: none where allowed, ASCII, Unicode.
+SPACES = [" ", "\t", "\n ", "\u3000", " \u00a0"]
+
+
+def long_list(count, dims=2):
+    """A coordinate list of `count` tuples cycling through TOKENS and SPACES, and its
+    doubles as Python reads them."""
+    parts, values = [], []
+    for i in range(count):
+        numbers = [TOKENS[(i * dims + j) % len(TOKENS)] for j in range(dims)]
+        values.extend(float(t) for t in numbers)
+        space = SPACES[i % len(SPACES)]
+        parts.append(space.join(numbers))
+    separators = [("," + SPACES[i % len(SPACES)]) if i % 3 else "," for i in range(count)]
+    text = "".join(p + s for p, s in zip(parts, separators))[: -len(separators[-1])]
+    return text, values
+
+
+@pytest.mark.parametrize("count", [1, 31, 32, 33, 64, 65, 100])
+@pytest.mark.parametrize("dims", ["XY", "XYZM"])
+def test_long_coordinate_lists_read_exactly(count, dims):
+    n, _, tag = DIMS[dims]
+    text, values = long_list(count, n)
+    expected = header(LINESTRING, dims) + struct.pack("<I%dd" % len(values), count, *values)
+    assert bytes.fromhex(hex_of("LINESTRING%s (%s)" % (tag, text))) == expected
+    ring = header(POLYGON, dims)[:5] + struct.pack("<II", 2, count)
+    ring += struct.pack("<%dd" % len(values), *values) + struct.pack("<I", count)
+    ring += struct.pack("<%dd" % len(values), *values)
+    assert quorvel.wkt_to_wkb("POLYGON%s ((%s), (%s))" % (tag, text, text)) == ring
+
+
+# A defect in tuple k of a long list: (text of tuple k, message with {p} the position of
+# the byte the message names, found as the first occurrence of `at` in tuple k).
+DEFECTS = [
+    ("1 2 7", "7", "expected ',' or ')' at position {p}, got Some('7')"),
+    ("1 2;", ";", "expected ',' or ')' at position {p}, got Some(';')"),
+    ("1e999 2", "1e999", "non-finite coordinate 1e999 at position {p}"),
+    ("1 -1-2", "-1-2", "invalid number -1-2 at position {p}"),
+    ("1 2.5e", "2.5e", "invalid number 2.5e at position {p}"),
+    ("1 x2", "x2", "expected number at position {p}, got x2, 3 4, 3"),
+]
+
+
+@pytest.mark.parametrize("k", [0, 30, 31, 32, 33, 63, 64])
+@pytest.mark.parametrize("defect, at, message", DEFECTS)
+def test_defect_in_a_long_list_is_reported_where_it_is(k, defect, at, message):
+    tuples = ["3 4"] * 70
+    tuples[k] = defect
+    text = "LINESTRING(" + ", ".join(tuples) + ")"
+    start = len("LINESTRING(") + sum(len(t) + 2 for t in tuples[:k])
+    assert failure(text) == "invalid WKT: " + message.format(p=start + defect.index(at))

@@ -8,8 +8,7 @@
 # The conformance table (verify/conformance) runs through the core on every machine,
 # and MUTATIONS randomly changed inputs per case go through the same calls: the
 # digest of their results must equal the build machine's.  On the emulated machines
-# it runs twice, with our number reader and with fast_float in a sanitized build,
-# and beside it: the number reader against strtod, from_chars and fast_float
+# it runs twice, in a plain and in a sanitized build, and beside it: the number reader against strtod, from_chars and fast_float
 # (READER_COUNT texts); the shortest digits against Dragonbox's to_decimal and
 # to_chars (DIGITS_COUNT random doubles and every sweep); the replay of every fuzz
 # corpus and regression, sanitized.  Natively those have targets of their own
@@ -53,10 +52,9 @@ configure_and_build() {  # configure_and_build SOURCE DIR "TARGETS" [cmake optio
         || { cat "$dir.build.log" >&2; return 1; }
 }
 
-# Two builds of the core per emulated machine, each against the conformance table:
-# our number reader in a plain build with the verification programs, and fast_float
-# (what a module built with libfast-float-dev reads with) in a sanitized build with
-# the fuzz replay programs.
+# Two builds of the core per emulated machine, each against the conformance table: a
+# plain build with the verification programs, and a sanitized build with the fuzz
+# replay programs.
 cross_builds() {  # cross_builds ARCH: the toolchain of cmake/toolchains/
     local arch="$1" flags="-isystem $HEADERS"
     local toolchain="-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/toolchains/$arch-linux-gnu.cmake"
@@ -65,7 +63,7 @@ cross_builds() {  # cross_builds ARCH: the toolchain of cmake/toolchains/
     configure_and_build "$ROOT/verify" "$BUILD/$arch/verify-sanitized" "conformance $FUZZ_TARGETS" \
         "$toolchain" \
         -DCMAKE_CXX_FLAGS="$flags $SANITIZE" "${SANITIZED[@]}" -DQUORVEL_WERROR=ON \
-        -DVERIFY_CORE_FAST_FLOAT=ON -DVERIFY_FUZZ_REPLAY=ON
+        -DVERIFY_FUZZ_REPLAY=ON
     for build in verify verify-sanitized; do
         run "$arch" "$build-conformance" "${EMULATOR[@]}" "$BUILD/$arch/$build/conformance" \
             "$TABLE" "$MUTATIONS"
@@ -116,8 +114,8 @@ run() {
     fi
 }
 
-# The build machine: the reference digest.  Its module reads with fast_float when
-# the system has it, and the suite checks the module against the table.
+# The build machine: the reference digest; the suite checks the module against the
+# table.
 EMULATOR=()
 configure_and_build "$ROOT/verify" "$BUILD/x86_64/verify" conformance -DQUORVEL_WERROR=ON
 run x86_64 conformance "$BUILD/x86_64/verify/conformance" "$TABLE" "$MUTATIONS"

@@ -1,21 +1,34 @@
-// The module's number reader (read_number_token over our own decimal-to-double
-// conversion, fast_float kept out of this build) against independent correctly
-// rounding readers: the C library's strtod, the standard library's from_chars for
-// double where it has one, and fast_float when its header is present.
+// The module's number reader against independent correctly rounding readers: the C
+// library's strtod, the standard library's from_chars for double where it has one,
+// and fast_float when its header is present (the module itself never uses it).
 //
-//   number_reader [COUNT [SEED]]      default 1,000,000 texts, seed 1
+//   number_reader [COUNT [SEED [THREADS]]]   default 1,000,000 texts, seed 1, all cores
 //
-// Texts: random doubles written shortest, with 17 digits and with 1 to 25 digits;
-// the exact decimal expansion of the point halfway between two neighbouring doubles
-// (random ones, and ones drawn near the subnormal range, the largest doubles, 2^53 to
-// 2^64 and the powers of two), as it is, cut short, with nines or a far 1 appended;
-// random digit strings of 1 to 40 and of 700 to 1,200 digits with random points and
-// exponents.  Every text gets a random sign.  The value must have the same bits as
-// every oracle's (a zero its sign), and an overflow must be refused.  Prints the count
-// of texts and of comparisons; exits 1 after the first 20 mismatches or at the end if
-// there were any.
+// Texts: random doubles written shortest, positionally (as WKT has them: lon/lat with
+// up to 7 decimals, full-precision values of every magnitude, [0, 1)), with 17 digits
+// and with 1 to 25 digits; digit runs of every length around the 8-, 16- and 32-byte
+// steps of the reader; the exact decimal expansion of the point halfway between two
+// neighbouring doubles (random ones, and ones drawn near the subnormal range, the
+// largest doubles, 2^53 to 2^64 and the powers of two), as it is, cut short, with
+// nines or a far 1 appended; random digit strings of 1 to 40 and of 700 to 1,200
+// digits with random points and exponents.  Every text gets a random sign.
+//
+// Every path of the reader reads every text in turn, and each must give the bits the
+// oracles give (a zero its sign) and end where the text ends, or refuse an overflow:
+//   - read_number_token as the tokenizer calls it, on the text alone (the end of the
+//     text within the token's words) and followed by a separator and more text;
+//   - its word path and, with SSE2, its vector path, both ways, and its path for the
+//     last bytes of a text, forced;
+//   - the general path (read_number_token_in_full) forced;
+//   - the conversions under them forced: decimal_to_double and its exact fallback
+//     (decimal_to_double_in_full) on the text's digits where they are at most 19,
+//     and decimal_text_to_double on every text.
+// Prints the counts and the time; exits 1 after the first 20 mismatches or at the end
+// if there were any.
+#include <atomic>
 #include <cfloat>
 #include <charconv>
+#include <chrono>
 #include <cinttypes>
 #include <clocale>
 #include <cmath>
@@ -23,15 +36,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <random>
 #include <string>
 #include <system_error>
+#include <thread>
+#include <vector>
 
 #if __has_include(<fast_float/fast_float.h>)
 #include <fast_float/fast_float.h>
 #define HAVE_FAST_FLOAT 1
 #endif
 
+#include "wkt_to_wkb/decimal_to_double.hpp"
 #include "wkt_to_wkb/number.hpp"
 
 static_assert(LDBL_MANT_DIG >= 64, "halfway points are made exactly in long double");
@@ -89,7 +106,7 @@ double finite_double(Random& rng) {
 // The significant digits and decimal exponent of x, exactly (x's expansion has at
 // most 768 significant digits): "d.ddd...e±x" from printf.
 std::string exact_scientific(long double x) {
-    static char buf[1200];
+    char buf[1200];
     std::snprintf(buf, sizeof buf, "%.800Le", x);
     std::string s(buf);
     // Drop trailing zeros of the mantissa.
@@ -176,9 +193,44 @@ std::string random_decimal(Random& rng) {
     return s;
 }
 
+// A double as WKT has it: its shortest digits, written positionally.
+std::string positional(double v) {
+    char buf[400];
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed).ptr);
+}
+
+// Coordinates as they come: lon/lat rounded to 1 to 7 decimals, full-precision values
+// of every magnitude up to projected metres, [0, 1), integers.
+std::string coordinate_text(Random& rng) {
+    const double unit = static_cast<double>(rng.next() >> 11) * 0x1p-53;
+    switch (rng.below(4)) {
+        case 0: {
+            const double scale = std::pow(10.0, rng.between(1, 7));
+            return positional(std::nearbyint((unit * 360 - 180) * scale) / scale);
+        }
+        case 1:
+            return positional((unit * 2 - 1) * std::pow(10.0, rng.between(-3, 8)));
+        case 2:
+            return positional(unit);
+        default:
+            return std::to_string(rng.next() >> rng.between(4, 63));
+    }
+}
+
+// Digit runs of every length around the reader's steps: 0 to 20 integer digits, 0
+// to 25 fraction digits, with or without the point.
+std::string digit_run_text(Random& rng) {
+    std::string s = random_digits(rng, rng.between(0, 20));
+    const int fraction = rng.between(0, 25);
+    if (s.empty() || rng.below(4) != 0) s += '.';
+    s += random_digits(rng, s.empty() || s == "." ? std::max(fraction, 1) : fraction);
+    if (s.front() == '.' && s.size() == 1) s += '0';
+    return s;
+}
+
 std::string random_text(Random& rng) {
     std::string s;
-    switch (rng.below(8)) {
+    switch (rng.below(12)) {
         case 0:
         case 1: {
             const double v = finite_double(rng);
@@ -197,78 +249,189 @@ std::string random_text(Random& rng) {
         case 4:
             s = near_halfway(rng);
             break;
-        default:
+        case 5:
+        case 6:
+        case 7:
             s = random_decimal(rng);
             break;
+        case 8:
+        case 9:
+            s = coordinate_text(rng);
+            break;
+        default:
+            s = digit_run_text(rng);
+            break;
     }
-    const int sign = rng.below(4);
+    const int sign = s[0] == '-' ? 0 : rng.below(4);
     if (sign == 1) s.insert(0, "-");
     if (sign == 2) s.insert(0, "+");
     return s;
 }
 
-struct Checker {
-    long long texts = 0;
-    long long comparisons = 0;
-    int mismatches = 0;
-
-    void report(const std::string& text, const char* oracle, double expected, double got) {
-        ++mismatches;
-        std::printf(
-            "MISMATCH with %s: %s\n  expected %016" PRIX64 " (%.17g), got %016" PRIX64 " (%.17g)\n",
-            oracle, text.size() > 300 ? (text.substr(0, 300) + "...").c_str() : text.c_str(),
-            to_bits(expected), expected, to_bits(got), got);
+// The digits of an unsigned decimal text as mantissa × 10^e10 when it has at most 19
+// significant digits.
+bool short_decimal(const std::string& text, std::uint64_t& mantissa, long long& e10) {
+    mantissa = 0;
+    e10 = 0;
+    int significant = 0;
+    std::size_t i = 0;
+    for (; i < text.size() && text[i] != 'e' && text[i] != 'E'; ++i) {
+        if (text[i] == '.') continue;
+        if (significant == 0 && text[i] == '0') {
+            if (text.find('.') < i) --e10;
+            continue;
+        }
+        if (++significant > 19) return false;
+        mantissa = mantissa * 10 + static_cast<std::uint64_t>(text[i] - '0');
+        if (text.find('.') < i) --e10;
     }
-
-    // ours: the value, infinity for a refused overflow.
-    void compare(const std::string& text, const char* oracle, double expected, double ours) {
-        ++comparisons;
-        if (to_bits(expected) != to_bits(ours)) report(text, oracle, expected, ours);
+    if (i < text.size()) {
+        const long long exponent = std::strtoll(text.c_str() + i + 1, nullptr, 10);
+        if (exponent > 100000 || exponent < -100000) return false;
+        e10 += exponent;
     }
+    return true;
+}
 
-    void check(const std::string& text) {
-        ++texts;
+// What the text must read as (+-infinity for an overflow), from strtod, checked
+// against the other oracles.
+class Oracles {
+public:
+    double value(const std::string& text, std::string& disagreement) const {
         const char* const begin = text.data();
         const char* const end = begin + text.size();
-        const quorvel::NumberToken token = quorvel::read_number_token(begin, end);
-        const bool negative = text[0] == '-';
-        const double infinity = negative ? -INFINITY : INFINITY;
-        if (token.form == quorvel::NumberForm::Malformed || token.end != end) {
-            ++mismatches;
-            std::printf("NOT READ: %s\n", text.c_str());
-            return;
-        }
-        const double ours = token.form == quorvel::NumberForm::Finite ? token.value : infinity;
-        compare(text, "strtod", std::strtod(begin, nullptr), ours);
+        const double expected = std::strtod(begin, nullptr);
         // from_chars and fast_float take no '+'.
         const char* const unsigned_begin = text[0] == '+' ? begin + 1 : begin;
 #if defined(__cpp_lib_to_chars) || (defined(__GLIBCXX__) && __GNUC__ >= 11)
         {
             double v = 0;
             const auto r = std::from_chars(unsigned_begin, end, v);
-            if (r.ec == std::errc{}) {
-                compare(text, "std::from_chars", v, ours);
-            } else if (r.ec == std::errc::result_out_of_range) {
-                // Out of range: an overflow or a zero.
-                ++comparisons;
-                if (!(std::isinf(ours) || ours == 0))
-                    report(text, "std::from_chars range", 0, ours);
-            } else {
-                report(text, "std::from_chars refused it", 0, ours);
-            }
+            const bool agrees = r.ec == std::errc{} ? same(v, expected)
+                                : r.ec == std::errc::result_out_of_range
+                                    ? std::isinf(expected) || expected == 0 ||
+                                          std::fpclassify(expected) == FP_SUBNORMAL
+                                    : false;
+            if (!agrees) disagreement = "std::from_chars";
         }
 #endif
 #ifdef HAVE_FAST_FLOAT
         {
             double v = 0;
             const auto r = fast_float::from_chars(unsigned_begin, end, v);
-            if (r.ec == std::errc{} && r.ptr == end) {
-                compare(text, "fast_float", v, ours);
-            } else {
-                report(text, "fast_float refused it", 0, ours);
+            if (r.ec != std::errc{} || r.ptr != end || !same(v, expected)) {
+                disagreement = "fast_float";
             }
         }
 #endif
+        return expected;
+    }
+
+    static bool same(double a, double b) {
+        return to_bits(a) == to_bits(b);
+    }
+};
+
+struct Checker {
+    long long texts = 0;
+    long long comparisons = 0;
+    int mismatches = 0;
+
+    std::atomic<int>* total_mismatches = nullptr;
+
+    void report(const std::string& text, const char* what, double expected, double got) {
+        ++mismatches;
+        if (total_mismatches != nullptr) ++*total_mismatches;
+        static std::mutex mutex;
+        const std::lock_guard<std::mutex> lock(mutex);
+        std::printf("MISMATCH (%s): %s\n  expected %016" PRIX64 " (%.17g), got %016" PRIX64
+                    " (%.17g)\n",
+                    what, text.size() > 300 ? (text.substr(0, 300) + "...").c_str() : text.c_str(),
+                    to_bits(expected), expected, to_bits(got), got);
+    }
+
+    // A token read by one of the inline paths, which read finite numbers only: its
+    // value and end, or nullptr where the general path must tell.
+    template <class Path>
+    void compare_path(const std::string& text, const char* path, Path read, const char* begin,
+                      const char* end, const char* token_end, double expected) {
+        double value = 0;
+        const char* const got = read(begin, end, value);
+        quorvel::NumberToken t = quorvel::number_detail::read_number_token_in_full(begin, end);
+        if (got != nullptr) t = quorvel::NumberToken{quorvel::NumberForm::Finite, got, value};
+        compare_token(text, path, t, token_end, expected);
+    }
+
+    // A token read by one path: its value (infinity for a refused overflow) and end.
+    void compare_token(const std::string& text, const char* path, const quorvel::NumberToken& t,
+                       const char* end, double expected) {
+        ++comparisons;
+        if (t.form == quorvel::NumberForm::Malformed || t.end != end) {
+            report(text, path, expected, std::nan(""));
+            return;
+        }
+        const double got = t.form == quorvel::NumberForm::Finite ? token_value(t, text) : INFINITY;
+        if (t.form == quorvel::NumberForm::NonFinite ? !std::isinf(expected)
+                                                     : to_bits(got) != to_bits(expected)) {
+            report(text, path, expected, got);
+        }
+    }
+
+    static double token_value(const quorvel::NumberToken& t, const std::string&) { return t.value; }
+
+    void compare_value(const std::string& text, const char* path, double expected, double got) {
+        ++comparisons;
+        if (to_bits(expected) != to_bits(got)) report(text, path, expected, got);
+    }
+
+    void check(const std::string& text, Random& rng, const Oracles& oracles) {
+        namespace nd = quorvel::number_detail;
+        ++texts;
+        std::string disagreement;
+        double expected = oracles.value(text, disagreement);
+        if (!disagreement.empty())
+            report(text, ("oracles disagree: " + disagreement).c_str(), 0, 0);
+        const bool negative = text[0] == '-';
+        if (std::isinf(expected)) expected = negative ? -INFINITY : INFINITY;
+        // Alone: the text ends with the token.
+        const char* const begin = text.data();
+        const char* const end = begin + text.size();
+        compare_token(text, "read_number_token, alone", quorvel::read_number_token(begin, end), end,
+                      expected);
+        compare_path(text, "word path, alone", nd::read_by_words, begin, end, end, expected);
+        compare_token(text, "general path", nd::read_number_token_in_full(begin, end), end,
+                      expected);
+        if (text.size() < 16) {
+            compare_path(text, "short-text path", nd::read_short_text, begin, end, end, expected);
+        }
+        // Followed by a separator and more text, as in a coordinate list.
+        static constexpr const char* SEPARATORS[] = {" ", ",", ")", " 0 1, 2 3)"};
+        std::string padded = text + SEPARATORS[rng.below(4)] + " 12.5 -7 0.125, 1 2, 3 4))";
+        const char* const pbegin = padded.data();
+        const char* const pend = pbegin + padded.size();
+        const char* const token_end = pbegin + text.size();
+        compare_token(text, "read_number_token, followed", quorvel::read_number_token(pbegin, pend),
+                      token_end, expected);
+        compare_path(text, "word path, followed", nd::read_by_words, pbegin, pend, token_end,
+                     expected);
+#ifdef QUORVEL_HAVE_SSE2
+        compare_path(text, "vector path, followed", nd::read_by_vectors, pbegin, pend, token_end,
+                     expected);
+#endif
+        // The conversions, on the unsigned digits.
+        const std::string digits = text[0] == '+' || text[0] == '-' ? text.substr(1) : text;
+        const double magnitude = std::fabs(expected);
+        compare_value(
+            text, "decimal_text_to_double", magnitude,
+            quorvel::decimal_text_to_double(digits.data(), digits.data() + digits.size()));
+        std::uint64_t mantissa;
+        long long e10;
+        if (short_decimal(digits, mantissa, e10)) {
+            compare_value(text, "decimal_to_double", magnitude,
+                          quorvel::decimal_to_double(mantissa, e10));
+            compare_value(text, "decimal_to_double_in_full", magnitude,
+                          quorvel::decimal_detail::decimal_to_double_in_full(mantissa, e10));
+        }
     }
 };
 
@@ -298,6 +461,14 @@ const char* const FIXED[] = {
     "7.2057594037927933e16",
     "7.2057594037927932e16",
     "2.2250738585072011e-308000",
+    "-0",
+    "0.000000000000000000000000000001",
+    "-73.9856721",
+    "179.9999999",
+    "0.30000000000000004",
+    "123456789012345.6",
+    "1234567890123456.7",
+    "-20037508.342789244",
 };
 
 }  // namespace
@@ -306,24 +477,47 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "C");
     const long long count = argc > 1 ? std::atoll(argv[1]) : 1000000;
     const std::uint64_t seed = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 1;
-    Checker checker;
-    for (const char* text : FIXED) checker.check(text);
-    Random rng(seed);
-    for (long long i = 0; i < count && checker.mismatches < 20; ++i) {
-        checker.check(random_text(rng));
+    const unsigned threads = argc > 3 ? static_cast<unsigned>(std::atoi(argv[3]))
+                                      : std::max(1u, std::thread::hardware_concurrency());
+    const auto start = std::chrono::steady_clock::now();
+    const Oracles oracles;
+    std::atomic<int> mismatches{0};
+    std::atomic<long long> texts{0}, comparisons{0};
+    std::vector<std::thread> pool;
+    for (unsigned t = 0; t < threads; ++t) {
+        pool.emplace_back([&, t] {
+            Checker checker;
+            checker.total_mismatches = &mismatches;
+            Random rng(seed * 0x9E3779B97F4A7C15u + t);
+            if (t == 0) {
+                for (const char* text : FIXED) checker.check(text, rng, oracles);
+            }
+            const long long share = count * (t + 1) / threads - count * t / threads;
+            for (long long i = 0; i < share; ++i) {
+                if (mismatches.load(std::memory_order_relaxed) >= 20) break;
+                checker.check(random_text(rng), rng, oracles);
+            }
+            texts += checker.texts;
+            comparisons += checker.comparisons;
+        });
     }
-    std::printf("%lld texts, %lld comparisons (oracles: strtod%s%s), %d mismatches\n",
-                checker.texts, checker.comparisons,
+    for (auto& thread : pool) thread.join();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf(
+        "%lld texts, %lld comparisons of our paths with strtod (oracles cross-checked:%s%s), "
+        "%d mismatches, %.1f s on %u threads\n",
+        texts.load(), comparisons.load(),
 #if defined(__cpp_lib_to_chars) || (defined(__GLIBCXX__) && __GNUC__ >= 11)
-                ", std::from_chars",
+        " std::from_chars",
 #else
-                "",
+        "",
 #endif
 #ifdef HAVE_FAST_FLOAT
-                ", fast_float",
+        " fast_float",
 #else
-                "",
+        "",
 #endif
-                checker.mismatches);
-    return checker.mismatches == 0 ? 0 : 1;
+        mismatches.load(), seconds, threads);
+    return mismatches.load() == 0 ? 0 : 1;
 }

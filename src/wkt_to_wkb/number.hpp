@@ -4,22 +4,33 @@
 // byte that cannot continue it; a token followed by another number byte (digit,
 // sign, point, e or E) is malformed as a whole.
 //
-// The first integer digits are read one at a time, longer runs eight at a time where
-// eight bytes remain.  A mantissa of at most 19 digits below 2^53 with a power of ten
-// up to 10^22 converts exactly with one multiplication or division; every other
-// token goes to a correctly rounding conversion, straight from the gathered digits
-// when there are at most 19: fast_float when the build has it, our own otherwise
-// (decimal_to_double.hpp), so every build gives the same values.
+// The tokens of coordinates (a sign, digits, a point and digits, up to 19 digits and
+// up to 31 bytes, no exponent) are read inline and without a branch on how many
+// digits there are, in two steps:
+//   - where the token ends, from bytes at fixed offsets: the first byte after the
+//     sign that is not a digit and, when it is the point, the next one.  The next
+//     token can start from there while the digits are still being added up;
+//   - the value of the digits: with SSE2 (sixteen_digits.hpp) up to fifteen digits
+//     around the point at once and the rest of a longer token from one word; on
+//     other processors and near the end of the text, words of eight digits
+//     (eight_digits.hpp).
+// Up to fifteen digits make an integer below 2^53 that one division by an exact power
+// of ten rounds correctly (every lon/lat coordinate); more take the one-product path;
+// both are in decimal_to_double.hpp.  Every other token (exponents, longer runs,
+// malformed tokens) takes the general path of number.cpp, which settles any number of
+// digits exactly.
 #pragma once
 
 #include <array>
 #include <bit>
 #include <cfloat>
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 
-#include "lib/portable.hpp"
+#include "wkt_to_wkb/decimal_to_double.hpp"
+#include "wkt_to_wkb/eight_digits.hpp"
+#include "wkt_to_wkb/sixteen_digits.hpp"
 
 namespace quorvel {
 
@@ -50,133 +61,215 @@ constexpr bool is_number_byte(char c) noexcept {
     return NUMBER_BYTES[static_cast<unsigned char>(c)];
 }
 
-inline constexpr double EXACT_POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-inline constexpr std::uint64_t POWERS_OF_TEN[] = {1,      10,      100,      1000,     10000,
-                                                  100000, 1000000, 10000000, 100000000};
-
-inline constexpr std::uint64_t ASCII_ZEROS = 0x3030303030303030u;
-
-// Eight bytes at p, the first in the lowest byte.
-inline std::uint64_t load_eight(const char* p) noexcept {
-    std::uint64_t w;
-    std::memcpy(&w, p, 8);
-    if constexpr (std::endian::native == std::endian::big) w = byteswap64(w);
-    return w;
+constexpr bool is_number_byte(unsigned b) noexcept {
+    return NUMBER_BYTES[b & 0xFFu];
 }
 
-// The high bit of every byte that is not an ASCII digit is set, at least up to and
-// including the first such byte (carries and borrows move only upwards, and every
-// byte below the first non-digit is a digit).
-inline std::uint64_t non_digit_bytes(std::uint64_t w) noexcept {
-    return ((w + 0x4646464646464646u) | (w - ASCII_ZEROS)) & 0x8080808080808080u;
+// Every token: the general scan and exact conversion, for any number of digits.
+NumberToken read_number_token_in_full(const char* begin, const char* end) noexcept;
+
+// The end of a finite token read by the general path, with its value in value;
+// nullptr for any other token.
+inline const char* finite_in_full(const char* begin, const char* end, double& value) noexcept {
+    const NumberToken number = read_number_token_in_full(begin, end);
+    value = number.value;
+    return number.form == NumberForm::Finite ? number.end : nullptr;
 }
 
-// The value of eight digit values (0..9) in the bytes of d, the first digit in the
-// lowest byte: pairs, then fours, then the eight, each by one multiplication.
-inline std::uint32_t eight_digits_value(std::uint64_t d) noexcept {
-    d = d * 10 + (d >> 8);
-    d = (((d & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
-         (((d >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >>
-        32;
-    return static_cast<std::uint32_t>(d);
+// value, negated when negative is set: the sign bit set rather than a branch.
+inline double negative_if(bool negative, double value) noexcept {
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) |
+                                 (std::uint64_t{negative} << 63));
 }
 
-// Consumes the run of digits at q and appends them to mantissa (which wraps past 19
-// digits; the caller counts them).  Returns the end of the run.
-inline const char* digit_run(const char* q, const char* end, std::uint64_t& mantissa) noexcept {
-    while (end - q >= 8) {
-        const std::uint64_t w = load_eight(q);
-        const std::uint64_t stops = non_digit_bytes(w);
-        if (stops == 0) {
-            mantissa = mantissa * 100000000u + eight_digits_value(w - ASCII_ZEROS);
-            q += 8;
-            continue;
-        }
-        const int n = std::countr_zero(stops) / 8;
-        if (n != 0) {
-            // The n digits moved to the top bytes, zero digits in front of them.
-            const std::uint64_t digits = (w - ASCII_ZEROS) << (64 - 8 * n);
-            mantissa = mantissa * POWERS_OF_TEN[n] + eight_digits_value(digits);
-        }
-        return q + n;
+// Appends n digits (0 <= n, and at most 19 in all) at offset `at` of a text that has
+// `room` bytes from base on to mantissa, eight at a time.
+inline std::uint64_t append_digits(std::uint64_t mantissa, const char* base, std::ptrdiff_t at,
+                                   int n, std::ptrdiff_t room) noexcept {
+    namespace ed = eight_digits;
+    for (; n > 8; n -= 8, at += 8) {
+        mantissa = mantissa * ed::POWERS_OF_TEN[8] +
+                   ed::value_of_eight(ed::load_within(base, at, room) - ed::ASCII_ZEROS);
     }
+    return mantissa * ed::POWERS_OF_TEN[n] + ed::value_of_first(ed::load_within(base, at, room), n);
+}
+
+// read_number_token with words of eight bytes.  Where the token ends is found first,
+// from words at fixed offsets, so that the next token can start before the digits
+// have their value: the first byte after the sign
+// that is not a digit (the point, or the end of an integer token) and, after a
+// point, the next one.  Then the digits: the integer digits from the first word, the
+// fraction digits from words at the point.
+QUORVEL_ALWAYS_INLINE const char* read_by_words(const char* begin, const char* end,
+                                                double& value) noexcept {
+    namespace ed = eight_digits;
+    const std::ptrdiff_t room = end - begin;
+    if (room <= 0) [[unlikely]] {
+        return finite_in_full(begin, end, value);
+    }
+    const char first_byte = *begin;
+    const int sign = (first_byte == '-') | (first_byte == '+');
+    const std::uint64_t w0 = ed::load_within(begin, 0, room);
+    const std::uint64_t w1 = ed::load_within(begin, 8, room);
+    // The non-digits of the first sixteen bytes, a sign in front excepted.
+    std::uint64_t stops0 = ed::non_digit_bytes_exact(w0) & ~(std::uint64_t(sign) << 7);
+    std::uint64_t stops1 = ed::non_digit_bytes_exact(w1);
+    int first;  // offset of the first non-digit after the sign
+    if (stops0 != 0) [[likely]] {
+        first = ed::first_flagged(stops0);
+        stops0 &= stops0 - 1;
+    } else if (stops1 != 0) {
+        first = 8 + ed::first_flagged(stops1);
+        stops1 &= stops1 - 1;
+    } else {
+        return finite_in_full(begin, end, value);
+    }
+    const bool point = ed::byte_at(first < 8 ? w0 : w1, first & 7) == '.';
+    int last = first;  // offset of the first byte after the digits
+    if (point) {
+        if (stops0 != 0) {
+            last = ed::first_flagged(stops0);
+        } else if (stops1 != 0) {
+            last = 8 + ed::first_flagged(stops1);
+        } else {
+            const std::uint64_t stops2 =
+                ed::non_digit_bytes_exact(ed::load_within(begin, 16, room));
+            if (stops2 == 0) return finite_in_full(begin, end, value);
+            last = 16 + ed::first_flagged(stops2);
+        }
+    }
+    const int integer_digits = first - sign;
+    const int fraction_digits = point ? last - first - 1 : 0;
+    const int digits = integer_digits + fraction_digits;
+    // No digit at all, an exponent, a malformed token, or digits that may not fit 64
+    // bits: the general path tells.
+    const char after = last < room ? begin[last] : ' ';
+    if (digits == 0 || digits > 19 || is_number_byte(after)) [[unlikely]] {
+        return finite_in_full(begin, end, value);
+    }
+    std::uint64_t mantissa = first < 8 ? ed::value_of_first(w0 >> (8 * sign), integer_digits)
+                                       : append_digits(0, begin, sign, integer_digits, room);
+    if (point) mantissa = append_digits(mantissa, begin, first + 1, fraction_digits, room);
+    value = negative_if(first_byte == '-', decimal_fraction_to_double(mantissa, fraction_digits));
+    return begin + last;
+}
+
+#ifdef QUORVEL_HAVE_SSE2
+// read_number_token with sixteen bytes at a time, for at least sixteen bytes of text:
+// where the token ends from one digit mask (two for tokens of more than fifteen
+// bytes), then up to fifteen digits around the point at once.
+QUORVEL_ALWAYS_INLINE const char* read_by_vectors(const char* begin, const char* end,
+                                                  double& value) noexcept {
+    namespace sd = sixteen_digits;
+    const char first_byte = *begin;
+    const unsigned sign = (first_byte == '-') | (first_byte == '+');
+    const __m128i v = sd::load(begin);
+    const __m128i digit_bytes = sd::digit_bytes(v);
+    // The non-digits of the sixteen bytes, a sign in front excepted, and a stop after
+    // them (bit 16).
+    const unsigned digit_mask = static_cast<unsigned>(_mm_movemask_epi8(digit_bytes));
+    unsigned stops = (digit_mask | sign) ^ 0x1FFFFu;
+    const int first = std::countr_zero(stops);  // the point, or the end of an integer
+    if (first == 16) [[unlikely]] {
+        return finite_in_full(begin, end, value);
+    }
+    const bool point = begin[first] == '.';
+    int last = first;  // the first byte after the digits
+    if (point) [[likely]] {
+        stops &= stops - 1;
+        last = std::countr_zero(stops);
+        if (last == 16) {
+            // The fraction goes on into the next sixteen bytes.
+            if (end - begin < 32) [[unlikely]] {
+                return finite_in_full(begin, end, value);
+            }
+            const unsigned more = ~sd::digit_mask(sd::load(begin + 16)) & 0xFFFFu;
+            if (more == 0) [[unlikely]] {
+                return finite_in_full(begin, end, value);
+            }
+            last = 16 + std::countr_zero(more);
+        }
+    }
+    // No digit at all, an exponent or a malformed token: the general path tells.
+    if (last == static_cast<int>(sign) + point || is_number_byte(begin[last])) [[unlikely]] {
+        return finite_in_full(begin, end, value);
+    }
+    if (last < 16) {
+        // At most fifteen digits: exact in a double, as is 10^(15 - first).
+        value = short_fraction_to_double(sd::digits_around_point(v, digit_bytes, first, last),
+                                         15 - first);
+    } else {
+        // Fifteen digits or fourteen after a sign from the first sixteen bytes, then
+        // the rest: at most five within 19 digits.
+        const int fraction_digits = last - first - 1;
+        if (first - static_cast<int>(sign) + fraction_digits > 19) [[unlikely]] {
+            return finite_in_full(begin, end, value);
+        }
+        const int rest = last - 16;
+        std::uint64_t mantissa = sd::digits_around_point(v, digit_bytes, first, 16);
+        mantissa = mantissa * eight_digits::POWERS_OF_TEN[rest] +
+                   eight_digits::value_of_first(eight_digits::load(begin + 16), rest);
+        value = long_fraction_to_double(mantissa, fraction_digits);
+    }
+    value = negative_if(first_byte == '-', value);
+    return begin + last;
+}
+#endif
+
+// read_number_token for fewer than sixteen bytes of text, the last tokens of a text:
+// a byte at a time.  Such a token has at most fifteen digits, an exact mantissa.
+QUORVEL_ALWAYS_INLINE const char* read_short_text(const char* begin, const char* end,
+                                                  double& value) noexcept {
+    const char* q = begin;
+    const bool negative = q < end && *q == '-';
+    if (q < end && (*q == '-' || *q == '+')) ++q;
+    std::uint64_t mantissa = 0;
+    const char* const integer_begin = q;
     for (; q < end && is_digit(*q); ++q) {
         mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
     }
+    bool any_digit = q != integer_begin;
+    int fraction_digits = 0;
+    if (q < end && *q == '.') {
+        const char* const fraction_begin = ++q;
+        for (; q < end && is_digit(*q); ++q) {
+            mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
+        }
+        fraction_digits = static_cast<int>(q - fraction_begin);
+        any_digit = any_digit || fraction_digits != 0;
+    }
+    if (!any_digit || (q < end && is_number_byte(*q))) [[unlikely]] {
+        return finite_in_full(begin, end, value);
+    }
+    value = negative_if(negative, short_fraction_to_double(mantissa, fraction_digits));
     return q;
 }
 
-// The digits of a well-formed token as the scan gathered them: the value is
-// ±mantissa × 10^e10 when exact (at most 19 digits), else mantissa is truncated.
-struct ScannedDecimal {
-    std::uint64_t mantissa;
-    long long e10;
-    bool exact;
-    bool negative;
-};
-
-// The correctly rounded value of the well-formed token [begin, end) that the exact
-// path did not take; NonFinite when its magnitude rounds past the largest double.
-NumberToken round_number(const char* begin, const char* end, const ScannedDecimal& d) noexcept;
-
 }  // namespace number_detail
+
+// Reads a finite number token that starts at begin (end is the end of the text):
+// returns its end and sets value, or returns nullptr when the token is not a finite
+// number (read_number_token says what it is).  The tokenizer's loops call this one:
+// a pointer and a double stay in registers where a returned NumberToken may not.
+QUORVEL_ALWAYS_INLINE const char* read_finite_number(const char* begin, const char* end,
+                                                     double& value) noexcept {
+    if (end - begin >= 16) [[likely]] {
+#ifdef QUORVEL_HAVE_SSE2
+        return number_detail::read_by_vectors(begin, end, value);
+#else
+        return number_detail::read_by_words(begin, end, value);
+#endif
+    }
+    return number_detail::read_short_text(begin, end, value);
+}
 
 // Reads the number token that starts at begin; end is the end of the text.
 inline NumberToken read_number_token(const char* begin, const char* end) noexcept {
-    using namespace number_detail;
-    const char* q = begin;
-    bool negative = false;
-    if (q < end && (*q == '+' || *q == '-')) negative = *q++ == '-';
-    std::uint64_t mantissa = 0;
-    const char* const integer_begin = q;
-    // Integer parts are mostly short: their first digits one at a time.
-    for (int k = 0; k < 4 && q < end && is_digit(*q); ++k, ++q) {
-        mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
+    double value = 0;
+    if (const char* token_end = read_finite_number(begin, end, value)) {
+        return NumberToken{NumberForm::Finite, token_end, value};
     }
-    if (q < end && is_digit(*q)) q = digit_run(q, end, mantissa);
-    auto digit_count = static_cast<std::size_t>(q - integer_begin);
-    std::size_t fraction_digits = 0;
-    bool well_formed = digit_count != 0;
-    if (q < end && *q == '.') {
-        const char* const fraction_begin = ++q;
-        q = digit_run(q, end, mantissa);
-        fraction_digits = static_cast<std::size_t>(q - fraction_begin);
-        digit_count += fraction_digits;
-        well_formed = well_formed || fraction_digits != 0;
-    }
-    int exponent = 0;
-    // Mostly the token ends here; only a number byte can start an exponent.
-    if (q < end && is_number_byte(*q)) {
-        if (!well_formed || (*q != 'e' && *q != 'E')) {
-            return NumberToken{NumberForm::Malformed, q, 0.0};
-        }
-        ++q;
-        bool exponent_negative = false;
-        if (q < end && (*q == '+' || *q == '-')) exponent_negative = *q++ == '-';
-        const char* const exponent_begin = q;
-        for (; q < end && is_digit(*q); ++q) {
-            if (exponent < 100000) exponent = exponent * 10 + (*q - '0');
-        }
-        well_formed = q != exponent_begin;
-        if (exponent_negative) exponent = -exponent;
-        if (q < end && is_number_byte(*q)) well_formed = false;
-    }
-    if (!well_formed) return NumberToken{NumberForm::Malformed, q, 0.0};
-    const long long e10 =
-        static_cast<long long>(exponent) - static_cast<long long>(fraction_digits);
-    // Exact path: a mantissa up to 2^53 and a power of ten up to 1e22 are both exact
-    // doubles, so one multiplication or division rounds correctly.
-    if constexpr (FLT_EVAL_METHOD == 0) {
-        if (digit_count <= 19 && mantissa <= (std::uint64_t{1} << 53) && e10 >= -22 && e10 <= 22) {
-            double value = static_cast<double>(mantissa);
-            value = e10 < 0 ? value / EXACT_POWERS_OF_TEN[-e10] : value * EXACT_POWERS_OF_TEN[e10];
-            return NumberToken{NumberForm::Finite, q, negative ? -value : value};
-        }
-    }
-    return round_number(begin, q, ScannedDecimal{mantissa, e10, digit_count <= 19, negative});
+    return number_detail::read_number_token_in_full(begin, end);
 }
 
 }  // namespace quorvel

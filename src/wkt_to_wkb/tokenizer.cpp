@@ -76,6 +76,87 @@ void WktTokenizer::skip_unicode_run() noexcept {
     }
 }
 
+// The position in a local for all n; whitespace other than ASCII goes through
+// skip_unicode_run.
+int WktTokenizer::read_finite_numbers(double* values, int n) noexcept {
+    const char* const data = text_.data();
+    const char* const end = data + text_.size();
+    const char* p = data + pos_;
+    int read = 0;
+    for (; read < n; ++read) {
+        while (p < end && is_ascii_space(static_cast<unsigned char>(*p))) ++p;
+        if (p < end && static_cast<unsigned char>(*p) >= 0x80) [[unlikely]] {
+            pos_ = static_cast<std::size_t>(p - data);
+            skip_unicode_run();
+            p = data + pos_;
+        }
+        const char* const token_end = read_finite_number(p, end, values[read]);
+        if (token_end == nullptr) [[unlikely]] {
+            break;
+        }
+        p = token_end;
+    }
+    pos_ = static_cast<std::size_t>(p - data);
+    return read;
+}
+
+int WktTokenizer::read_coordinate_run(double* values, int n, int max_tuples,
+                                      bool& closed) noexcept {
+    const char* const data = text_.data();
+    const char* const end = data + text_.size();
+    // Whitespace as skip_whitespace skips it; mostly one space or none, taken on a
+    // guess (a branch, not a select) so that the next token's start does not wait
+    // for the byte.  Clang turns the `if` into a select but keeps a loop's branch;
+    // GCC lays the loop out with more taken jumps.
+    const auto skip = [end](const char* p) noexcept {
+#if defined(__clang__)
+        while (p < end && *p == ' ') ++p;
+#else
+        if (p < end && *p == ' ') [[likely]] {
+            ++p;
+        }
+#endif
+        if (p == end || static_cast<unsigned char>(*p - 0x21) < 0x5F) [[likely]] {
+            return p;
+        }
+        for (;;) {
+            while (p < end && is_ascii_space(static_cast<unsigned char>(*p))) ++p;
+            if (p == end || static_cast<unsigned char>(*p) < 0x80) return p;
+            const std::size_t length = white_space_at(p, end);
+            if (length == 0) return p;
+            p += length;
+        }
+    };
+    const char* p = data + pos_;
+    int tuples = 0;
+    closed = false;
+    for (double* out = values; tuples < max_tuples; out += n) {
+        const char* const tuple = p;
+        int i = 0;
+        for (; i < n; ++i) {
+            p = skip(p);
+            const char* const token_end = read_finite_number(p, end, out[i]);
+            if (token_end == nullptr) [[unlikely]] {
+                break;
+            }
+            p = token_end;
+        }
+        if (i == n) [[likely]] {
+            p = skip(p);
+            if (p < end && (*p == ',' || *p == ')')) [[likely]] {
+                ++tuples;
+                closed = *p++ == ')';
+                if (closed) break;
+                continue;
+            }
+        }
+        p = tuple;
+        break;
+    }
+    pos_ = static_cast<std::size_t>(p - data);
+    return tuples;
+}
+
 bool WktTokenizer::alphabetic_at(std::size_t pos) const noexcept {
     if (pos >= text_.size()) return false;
     const auto b = static_cast<unsigned char>(text_[pos]);

@@ -45,9 +45,20 @@ public:
     Status expect_close();
     Result<bool> expect_comma_or_close();  // true after ',', false after ')'
     Result<double> read_number();
-    // read_number's common case inline: true with the value of a finite number, or
-    // false with the position left where it was (read_number then tells why).
-    bool read_finite_number(double& value) noexcept;
+    // read_number's common case for n numbers in a row (the ordinates of a point,
+    // say): reads numbers into values while they are finite, at most n, and returns
+    // how many.  The position is left at the first number not read (read_number then
+    // tells why).
+    int read_finite_numbers(double* values, int n) noexcept;
+    // The common case of a coordinate list, many tuples in one call: up to
+    // max_tuples tuples of n finite numbers (1 <= n <= 4), each as read_number reads
+    // them and each tuple followed by ',' or, the last one, by ')', as
+    // expect_comma_or_close reads them.  The numbers go to values, n per tuple.
+    // Returns how many tuples were read with their separators; `closed` tells whether
+    // the last one was ')'.  Stops before a tuple that is anything else (a number that
+    // is not finite, another separator, ...), with the position at its start, for
+    // read_number and expect_comma_or_close to read it and say what is wrong.
+    int read_coordinate_run(double* values, int n, int max_tuples, bool& closed) noexcept;
     Status expect_end();
 
     // True when the text at the position is the upper-case ASCII keyword under ASCII
@@ -87,19 +98,6 @@ inline void WktTokenizer::skip_whitespace() noexcept {
         if (b >= 0x80) skip_unicode_run();
         return;
     }
-}
-
-inline bool WktTokenizer::read_finite_number(double& value) noexcept {
-    skip_whitespace();
-    const std::size_t start = pos_;
-    const NumberToken number = read_number_token(text_.data() + pos_, text_.data() + text_.size());
-    if (number.form != NumberForm::Finite) {
-        pos_ = start;
-        return false;
-    }
-    pos_ = static_cast<std::size_t>(number.end - text_.data());
-    value = number.value;
-    return true;
 }
 
 inline Status WktTokenizer::expect_open() {

@@ -16,6 +16,9 @@ namespace {
 // The largest element count a u32 count field holds.
 constexpr std::uint32_t MAX_LIST_LENGTH = 0xFFFFFFFFu;
 
+// Coordinate tuples read in one call of the tokenizer.
+constexpr std::uint32_t RUN_TUPLES = 32;
+
 // Bits of the quiet NaN that stands for each ordinate of an empty point.
 constexpr std::uint64_t EMPTY_ORDINATE_BITS = 0x7FF8000000000000u;
 
@@ -44,6 +47,10 @@ public:
         out_.append(b, sizeof b);
     }
     void ordinate(double value) { store_f64(out_.claim(8), value, true); }
+    void ordinates(const double* values, int n) {
+        char* p = out_.claim(8 * static_cast<std::size_t>(n));
+        for (int i = 0; i < n; ++i) store_f64(p + 8 * i, values[i], true);
+    }
     void empty_ordinates(int n) {
         for (int i = 0; i < n; ++i) ordinate(std::bit_cast<double>(EMPTY_ORDINATE_BITS));
     }
@@ -103,6 +110,9 @@ public:
         std::uint64_t rest = bits;
         for (int i = 0; i < 8; ++i, rest >>= 8) put_byte(p + 2 * i, rest & 0xFF);
 #endif
+    }
+    void ordinates(const double* values, int n) {
+        for (int i = 0; i < n; ++i) ordinate(values[i]);
     }
     void empty_ordinates(int n) {
         for (int i = 0; i < n; ++i) out_.append("000000000000F87F", 16);
@@ -261,14 +271,15 @@ private:
     }
 
     Status ordinates(int n) {
-        for (int i = 0; i < n; ++i) {
-            double value = 0;
-            if (!t_.read_finite_number(value)) {
-                auto checked = t_.read_number();
-                if (!checked) return std::move(checked).error();
-                value = *checked;
-            }
-            out_.ordinate(value);
+        double values[4];
+        const int read = t_.read_finite_numbers(values, n);
+        for (int i = 0; i < read; ++i) out_.ordinate(values[i]);
+        if (read != n) [[unlikely]] {
+            // The next number is not a finite one: read_number says why.
+            auto checked = t_.read_number();
+            if (!checked) return std::move(checked).error();
+            out_.ordinate(*checked);
+            return ordinates(n - read - 1);
         }
         return ok_status();
     }
@@ -281,14 +292,20 @@ private:
         std::uint32_t count = 0;
         for (;;) {
             QUORVEL_TRY(element());
-            if (count == MAX_LIST_LENGTH) return too_many(noun);
-            ++count;
-            auto more = t_.expect_comma_or_close();
+            auto more = count_and_separate(count, noun);
             if (!more) return std::move(more).error();
             if (!*more) break;
         }
         out_.patch_count(at, count);
         return ok_status();
+    }
+
+    // After an element of a counted list: the count rule, then its separator.  True
+    // after ',', false after the closing ')'.
+    Result<bool> count_and_separate(std::uint32_t& count, const char* noun) {
+        if (count == MAX_LIST_LENGTH) return too_many(noun);
+        ++count;
+        return t_.expect_comma_or_close();
     }
 
     // A collection whose members are being written.
@@ -308,8 +325,28 @@ private:
         return more;
     }
 
+    // Runs of tuples at a time, and one tuple the long way where a run stops short:
+    // it then fails, or the count is at its limit.
     Status counted_coordinate_list(int n) {
-        return counted_list("coordinate tuples", [&] { return ordinates(n); });
+        const std::size_t at = out_.count_placeholder();
+        std::uint32_t count = 0;
+        double values[RUN_TUPLES * 4];
+        for (;;) {
+            const auto limit =
+                static_cast<int>(std::min<std::uint32_t>(RUN_TUPLES, MAX_LIST_LENGTH - count));
+            bool closed = false;
+            const int tuples = t_.read_coordinate_run(values, n, limit, closed);
+            out_.ordinates(values, tuples * n);
+            count += static_cast<std::uint32_t>(tuples);
+            if (closed) break;
+            if (tuples == limit && limit != 0) continue;
+            QUORVEL_TRY(ordinates(n));
+            auto more = count_and_separate(count, "coordinate tuples");
+            if (!more) return std::move(more).error();
+            if (!*more) break;
+        }
+        out_.patch_count(at, count);
+        return ok_status();
     }
 
     // A ring is never EMPTY.
