@@ -66,4 +66,14 @@ inline std::uint64_t select_below(std::uint64_t x, std::uint64_t y, std::uint64_
 #endif
 }
 
+// x, which the compiler must hold in a register: the load that produced it stays an
+// instruction of its own instead of becoming the memory operand of the one that uses
+// it (see seventeen_digits).
+inline std::uint64_t in_register(std::uint64_t x) noexcept {
+#if defined(__GNUC__) || defined(__clang__)
+    __asm__("" : "+r"(x));
+#endif
+    return x;
+}
+
 }  // namespace quorvel

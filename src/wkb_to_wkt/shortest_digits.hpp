@@ -185,23 +185,31 @@ namespace shortest_detail {
 SeventeenDigits seventeen_digits_exact(std::uint64_t bits) noexcept;
 
 // A comparison is undecided within [-MARGIN, MARGIN) units of 2^-64: many times the
-// error of u, of d (up to 17 units: the low five bits of the power are dropped before
-// the shift) and of the remainder of u × 10.
+// error of u and of d (below 1.1 units each) and of the remainder of u × 10 (below 11).
 inline constexpr std::uint64_t MARGIN = 64;
 
-// For every biased binary exponent, what scaling its doubles takes: where the power of
-// ten 10^-K is in POWERS_OF_TEN_128 (a byte offset, bits 0 to 15) and the shift of
-// the significand (bits 16 and up), so that a double needs one load for both.
-inline constexpr auto SCALING = [] {
+// For every biased binary exponent e, with q = e - EXPONENT_BIAS and K as above, the
+// 128-bit P = floor(2^(128+q) × 10^-K): the product P × c / 2^128 is v × 10^-K, its
+// upper word the integer part s and its lower word the fraction u, and P / 2^65 is
+// the half gap d.  2^q × 10^-K is in [0.1, 1), so P is in [2^128 / 10, 2^128): the
+// entry of 10^-K in POWERS_OF_TEN_128 (rounded down, 128 significant bits) shifted
+// right by 0 to 3 bits.  Zero for subnormals (e = 0), whose u and d then come out zero,
+// which the margin test sends to the exact path.  One table by exponent (32 KiB, of
+// which data of one magnitude reads one line) saves the loads and shifts that finding
+// the power and aligning the significand would take.
+inline constexpr auto SCALED_POWERS = [] {
     struct Table {
-        std::uint32_t at[2048];
+        PowerOfTen128 at[2048];
     } t{};
     for (int biased = 1; biased < 2047; ++biased) {
         const int q = biased - EXPONENT_BIAS;
         const int k = floor_log10_pow2(q) + 1;
-        const int shift = q + floor_log2_pow10(-k) + 5;  // 1 to 4
-        t.at[biased] = static_cast<std::uint32_t>((-k - MIN_POWER_OF_TEN) * 16) |
-                       static_cast<std::uint32_t>(shift) << 16;
+        const PowerOfTen128& g = POWERS_OF_TEN_128[-k - MIN_POWER_OF_TEN];
+        // g = 10^-K × 2^-b with b = floor_log2_pow10(-k) - 127, so P = g × 2^(128+q+b).
+        const int right = -(q + floor_log2_pow10(-k) + 1);  // 0 to 3
+        t.at[biased] = right == 0 ? g
+                                  : PowerOfTen128{g.high >> right,
+                                                  (g.low >> right) | (g.high << (64 - right))};
     }
     return t;
 }();
@@ -212,23 +220,21 @@ inline constexpr auto SCALING = [] {
 QUORVEL_ALWAYS_INLINE SeventeenDigits seventeen_digits(std::uint64_t bits) noexcept {
     using namespace shortest_detail;
     const std::uint64_t fraction = bits & FRACTION_MASK;
-    const int biased = static_cast<int>(bits >> FRACTION_BITS);
-    if (fraction == 0 || biased == 0) [[unlikely]] {
-        return seventeen_digits_exact(bits);
-    }
-    const std::uint32_t scaling = SCALING.at[biased];
+    if (fraction == 0) [[unlikely]] return seventeen_digits_exact(bits);  // powers of two
+    const auto biased = static_cast<int>(bits >> FRACTION_BITS);
+    const PowerOfTen128& p = SCALED_POWERS.at[biased];
     const int k = floor_log10_pow2(biased - EXPONENT_BIAS) + 1;
-    const auto shift = static_cast<int>(scaling >> 16);
-    const auto& g = *reinterpret_cast<const PowerOfTen128*>(
-        reinterpret_cast<const char*>(POWERS_OF_TEN_128) + (scaling & 0xFFFF));
-    // 16 × v × 10^-k: 57 integer bits in `top`, 64 fraction bits in `low`.
-    const std::uint64_t x = (fraction | HIDDEN_BIT) << shift;
-    const UInt128 high = multiply_wide(g.high, x);
-    const std::uint64_t carry_in = multiply_high(g.low, x);
-    const std::uint64_t low = high.low + carry_in;
-    const std::uint64_t top = high.high + (low < carry_in ? 1u : 0u);
-    const std::uint64_t u = (top << 60) | (low >> 4);
-    const std::uint64_t d = (g.high >> 5) << shift;
+    const std::uint64_t c = fraction | HIDDEN_BIT;
+    // v × 10^-K: the integer part s in the upper word, the fraction u in the lower.
+    const UInt128 high = multiply_wide(p.high, c);
+    // The low word loaded on its own: as the operand of `mul` with an indexed address
+    // (clang's choice), on AMD Zen 4 the load waited for the addresses of every
+    // earlier store, which in the writer's loop depend on the previous number's
+    // length, and the loop ran one number at a time (1.7 times slower).
+    const std::uint64_t carry_in = multiply_high(in_register(p.low), c);
+    const std::uint64_t u = high.low + carry_in;
+    const std::uint64_t s = high.high + (u < carry_in ? 1u : 0u);
+    const std::uint64_t d = p.high >> 1;
     const std::uint64_t t = u + d;
     const std::uint64_t tenfold_high = multiply_high(u, 10);  // the digit before rounding
     const std::uint64_t tenfold_low = u * 10;                 // the remainder
@@ -241,7 +247,7 @@ QUORVEL_ALWAYS_INLINE SeventeenDigits seventeen_digits(std::uint64_t bits) noexc
     if ((off_end < off_half ? off_end : off_half) < 2 * MARGIN) [[unlikely]] {
         return seventeen_digits_exact(bits);
     }
-    const std::uint64_t leading = (top >> 4) + (t < d ? 1u : 0u);  // 15 or 16 digits
+    const std::uint64_t leading = s + (t < d ? 1u : 0u);  // 15 or 16 digits
     const std::uint64_t digit = tenfold_high + (tenfold_low >> 63);
     const std::uint64_t last = digit & (0 - static_cast<std::uint64_t>(t > 2 * d));
     // With 15 digits the seventeenth joins the sixteen and a zero follows.
