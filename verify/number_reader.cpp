@@ -16,7 +16,8 @@
 // Every path of the reader reads every text in turn, and each must give the bits the
 // oracles give (a zero its sign) and end where the text ends, or refuse an overflow:
 //   - read_number_token as the tokenizer calls it, on the text alone (the end of the
-//     text within the token's words) and followed by a separator and more text;
+//     text within the token's words, an unreadable page right after it) and followed
+//     by a separator and more text;
 //   - its word path and, with SSE2, its vector path, both ways, and its path for the
 //     last bytes of a text, forced;
 //   - the general path (read_number_token_in_full) forced;
@@ -42,6 +43,12 @@
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#if __has_include(<sys/mman.h>) && __has_include(<unistd.h>)
+#include <sys/mman.h>
+#include <unistd.h>
+#define HAVE_GUARD_PAGE 1
+#endif
 
 #if __has_include(<fast_float/fast_float.h>)
 #include <fast_float/fast_float.h>
@@ -332,7 +339,51 @@ public:
     }
 };
 
+// A text that ends where an unreadable page begins, so that a path reading a byte past
+// the end of the text faults instead of reading what happens to lie there.
+class GuardedText {
+public:
+    GuardedText() {
+#ifdef HAVE_GUARD_PAGE
+        page_ = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+        size_ = ROOM + page_;
+        void* p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED || mprotect(static_cast<char*>(p) + ROOM, page_, PROT_NONE) != 0) {
+            std::perror("guard page");
+            std::exit(2);
+        }
+        base_ = static_cast<char*>(p);
+#else
+        base_ = new char[ROOM];
+#endif
+    }
+    GuardedText(const GuardedText&) = delete;
+    GuardedText& operator=(const GuardedText&) = delete;
+    ~GuardedText() {
+#ifdef HAVE_GUARD_PAGE
+        munmap(base_, size_);
+#else
+        delete[] base_;
+#endif
+    }
+    // The text's copy, its last byte the last readable one; the text itself when longer
+    // than the room.
+    const char* place(const std::string& text) {
+        if (text.size() > ROOM) return text.data();
+        char* const begin = base_ + (ROOM - text.size());
+        std::memcpy(begin, text.data(), text.size());
+        return begin;
+    }
+
+private:
+    static constexpr std::size_t ROOM = 1 << 16;  // a multiple of every page size
+    char* base_ = nullptr;
+    std::size_t page_ = 0;
+    std::size_t size_ = 0;
+};
+
 struct Checker {
+    GuardedText guarded;
     long long texts = 0;
     long long comparisons = 0;
     int mismatches = 0;
@@ -393,8 +444,8 @@ struct Checker {
             report(text, ("oracles disagree: " + disagreement).c_str(), 0, 0);
         const bool negative = text[0] == '-';
         if (std::isinf(expected)) expected = negative ? -INFINITY : INFINITY;
-        // Alone: the text ends with the token.
-        const char* const begin = text.data();
+        // Alone: the text ends with the token, and the memory after it is unreadable.
+        const char* const begin = guarded.place(text);
         const char* const end = begin + text.size();
         compare_token(text, "read_number_token, alone", quorvel::read_number_token(begin, end), end,
                       expected);
@@ -404,6 +455,11 @@ struct Checker {
         if (text.size() < 16) {
             compare_path(text, "short-text path", nd::read_short_text, begin, end, end, expected);
         }
+#ifdef QUORVEL_HAVE_SSE2
+        if (text.size() >= 16) {
+            compare_path(text, "vector path, alone", nd::read_by_vectors, begin, end, end, expected);
+        }
+#endif
         // Followed by a separator and more text, as in a coordinate list.
         static constexpr const char* SEPARATORS[] = {" ", ",", ")", " 0 1, 2 3)"};
         std::string padded = text + SEPARATORS[rng.below(4)] + " 12.5 -7 0.125, 1 2, 3 4))";
