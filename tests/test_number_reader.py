@@ -42,6 +42,9 @@ HARD = [
     "4611686018427388415.999999999999999999999",
     # A tie behind a decimal point and a tie written with a negative exponent.
     "9007199254740993.0", "90071992547409930e-1", "9007199254740993.000000000000000000001",
+    # A tie whose zeros run on past the 800 digits compared exactly (and not in whole
+    # words of eight): still a tie.
+    "9007199254740993." + "0" * 801,
     # Around the smallest subnormal and the underflow to zero.
     "4.9406564584124654e-324", "2.4703282292062327e-324", "2.4703282292062328e-324",
     "7.4109846876186982e-324", "-2.4703282292062327e-324", "4.94065645841246544e-324",

@@ -428,19 +428,21 @@ class Builds:
     def module_digest(self, name: str) -> str:
         return hashlib.sha1(self.module(name).read_bytes()).hexdigest()
 
-    def configure_verify(self) -> None:
-        d = WORK / "verify"
+    def configure_verify(self, flavour: dict) -> None:
+        """Configures the verification programs' build of one flavour (a name and the
+        CMake arguments that make it: the plain build, or one under sanitizers)."""
+        d = WORK / flavour["name"]
         if (d / "build.ninja").exists():
             return
-        status, out, _ = run(["cmake", "-S", str(TREE / "verify"), "-B", str(d), "-G", "Ninja"],
-                             env=tool_env())
+        status, out, _ = run(["cmake", "-S", str(TREE / "verify"), "-B", str(d), "-G", "Ninja",
+                              *flavour["cmake"]], env=tool_env())
         if status != 0:
             shutil.rmtree(d, ignore_errors=True)
             sys.exit(f"configuring the verification programs failed:\n{out}")
 
-    def build_verify(self, programs: list[str]) -> tuple[bool, str]:
-        status, out, _ = run(["cmake", "--build", str(WORK / "verify"), "--target", *programs],
-                             env=tool_env())
+    def build_verify(self, flavour: dict, programs: list[str]) -> tuple[bool, str]:
+        status, out, _ = run(["cmake", "--build", str(WORK / flavour["name"]), "--target",
+                              *programs], env=tool_env())
         return status == 0, out
 
 
@@ -487,6 +489,16 @@ def build_failure(build: str, output: str) -> dict:
 
 def verify_programs(config: dict, m: Mutant) -> list[dict]:
     return [v for v in config.get("verify", []) if matches(m.file, v["files"])]
+
+
+def verify_flavour(v: dict) -> dict:
+    """Where a verification program is built: build/mutation/verify, or, for one with
+    `sanitize` flags, a build of its own under them (build/mutation/verify-asan)."""
+    if not v.get("sanitize"):
+        return {"name": "verify", "cmake": []}
+    flags = v["sanitize"]
+    return {"name": "verify-" + v.get("flavour", "sanitized"),
+            "cmake": [f"-DCMAKE_CXX_FLAGS={flags}", f"-DCMAKE_EXE_LINKER_FLAGS={flags}"]}
 
 
 class Campaign:
@@ -552,8 +564,8 @@ class Campaign:
         for b in self.config["build"]:
             if matches(m.file, b["files"]):
                 self.prepare(b["name"])
-        if verify_programs(self.config, m):
-            self.builds.configure_verify()
+        for v in verify_programs(self.config, m):
+            self.builds.configure_verify(verify_flavour(v))
         path = TREE / m.file
         original = path.read_text()
         lines = original.split("\n")
@@ -585,16 +597,17 @@ class Campaign:
                                          self.timeout(b["name"]), m.file)
             if outcome != "pass":
                 return {"status": KILLED, "build": b["name"], "killer": what}
-        programs = verify_programs(self.config, m)
-        if programs:
-            ok, out = self.builds.build_verify([v["program"] for v in programs])
+        for v in verify_programs(self.config, m):
+            flavour = verify_flavour(v)
+            ok, out = self.builds.build_verify(flavour, [v["program"]])
             if not ok:
-                return build_failure("verify", out)
-            for v in programs:
-                status, out, _ = run([str(WORK / "verify" / v["program"]), *v["args"]], timeout=600)
-                if status != 0:
-                    return {"status": KILLED, "build": "verify",
-                            "killer": f"{v['program']} ({'timeout' if status is None else 'failed'})"}
+                return build_failure(flavour["name"], out)
+            args = [a.replace("{root}", str(ROOT)) for a in v["args"]]
+            status, out, _ = run([str(WORK / flavour["name"] / v["program"]), *args],
+                                 timeout=600, env={**os.environ, **v.get("env", {})})
+            if status != 0:
+                return {"status": KILLED, "build": "verify",
+                        "killer": f"{v['program']} ({'timeout' if status is None else 'failed'})"}
         return {"status": SURVIVED if changed else UNCHANGED}
 
     def run(self, mutants: list[Mutant]) -> None:
