@@ -40,6 +40,14 @@ test: venv
 	$(PIP) install '.[test,guides]' $(BUILD_FLAGS)
 	$(PY) -m pytest tests
 
+# The whole suite on every CPython 3.11 or later found (pyenv's, the system's, the
+# newest release of each minor version), each built in a virtual environment of its
+# own, .venv-pythons/<version>, kept between runs (tools/test-pythons).  PYTHONS names
+# the versions instead ("3.11 3.12 3.13", "3.12.1", or paths); one not found fails.
+test-pythons:
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(TEST_PACKAGES)"
+	PYTHONS="$(PYTHONS)" BUILD_FLAGS="$(BUILD_FLAGS)" PYTEST_ARGS="$(PYTEST_ARGS)" tools/test-pythons
+
 # Mutation testing (tools/mutation.py, docs/development.md): about SAMPLE mutants of
 # src/ drawn with SEED (SAMPLE=0: every one), each built incrementally in
 # build/mutation and judged by the tests and, for the number code, the verification

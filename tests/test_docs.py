@@ -139,3 +139,13 @@ def test_spark_examples(monkeypatch):
     finally:
         if (session := SparkSession.getActiveSession()) is not None:
             session.stop()
+
+
+def test_every_make_target_named_has_a_rule():
+    # A .PHONY target without a rule does nothing and succeeds: CI would pass a step
+    # that never ran.
+    rules = set(re.findall(r"^([a-z][a-z-]*):", (ROOT / "Makefile").read_text(), re.M))
+    named = set()
+    for path in [ROOT / ".ci" / "run", *DOCS]:
+        named |= set(re.findall(r"\bmake ([a-z][a-z-]*[a-z])(?![\w*-])", path.read_text()))
+    assert named - rules == set()
