@@ -136,6 +136,31 @@ Result<GeometryInfo> convert(std::string_view wkb, OutputBuffer& out, bool inclu
     return info;
 }
 
+// Writes ", " when separated, then the n ordinates (2 to 4) joined by single spaces, at
+// p.  Every ordinate is read before the first text is stored, into registers: read
+// behind those stores (through a pointer the stores might alias), the second ordinate
+// waited for the first's text and the two were written one after the other.
+char* write_position_at(char* p, const double* ordinates, int n, bool separated) noexcept {
+    const double x = ordinates[0];
+    const double y = ordinates[1];
+    const double z = n > 2 ? ordinates[2] : 0.0;
+    const double m = n > 3 ? ordinates[3] : 0.0;
+    std::memcpy(p, ", ", 2);
+    p += separated ? 2 : 0;
+    p = write_ordinate(p, x);
+    *p = ' ';
+    p = write_ordinate(p + 1, y);
+    if (n > 2) [[unlikely]] {
+        *p = ' ';
+        p = write_ordinate(p + 1, z);
+        if (n > 3) {
+            *p = ' ';
+            p = write_ordinate(p + 1, m);
+        }
+    }
+    return p;
+}
+
 void reserve_output(OutputBuffer& out, std::string_view wkb) {
     if (!wkb.empty()) out.reserve(output_reserve(wkb.size()));
 }
@@ -148,21 +173,13 @@ void format_ordinate(std::string& out, double v) {
 }
 
 void write_position(OutputBuffer& out, const double* ordinates, int n, bool separated) {
-    const auto write = [&](char* p) {
-        std::memcpy(p, ", ", 2);
-        p += separated ? 2 : 0;
-        for (int i = 0;;) {
-            p = write_ordinate(p, ordinates[i]);
-            if (++i == n) return p;
-            *p++ = ' ';
-        }
-    };
     if (out.spare() >= 2 + POSITION_ROOM) {
-        out.set_end(write(out.end()));
+        out.set_end(write_position_at(out.end(), ordinates, n, separated));
         return;
     }
     char buf[2 + POSITION_ROOM];
-    out.append(buf, static_cast<std::size_t>(write(buf) - buf));
+    out.append(buf,
+               static_cast<std::size_t>(write_position_at(buf, ordinates, n, separated) - buf));
 }
 
 void write_positions(OutputBuffer& out, const char* data, std::uint32_t count, int n, bool little) {
