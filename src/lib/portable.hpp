@@ -3,6 +3,7 @@
 // elsewhere.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 #if defined(_MSC_VER) && !defined(__clang__)
@@ -21,6 +22,16 @@
 #endif
 
 namespace quorvel {
+
+// The index of the lowest set bit of x, which is not zero: std::countr_zero without
+// its case for zero, which costs a test and a branch on processors without TZCNT.
+inline int lowest_set_bit(unsigned x) noexcept {
+#if defined(__GNUC__) || defined(__clang__)
+    return __builtin_ctz(x);
+#else
+    return std::countr_zero(x);
+#endif
+}
 
 inline std::uint32_t byteswap32(std::uint32_t v) noexcept {
 #if defined(__GNUC__) || defined(__clang__)

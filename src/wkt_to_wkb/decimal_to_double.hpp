@@ -38,6 +38,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "lib/portable.hpp"
 #include "lib/powers_of_ten.hpp"
 #include "lib/wide_multiply.hpp"
 
@@ -82,26 +83,47 @@ double decimal_to_double_in_full(std::uint64_t mantissa, long long e10) noexcept
 
 // The common case of the one-product path for a nonzero mantissa and
 // MIN_POWER_OF_TEN <= k <= MAX_FINITE_POWER, settled by the high half of the power
-// alone: the nine bits under the 54 kept are not all ones, so the low half cannot
-// move them; the bits under the rounding bit are neither all zeros nor all ones, so
-// the value is neither an exact tie nor near one; and the double is normal.  Returns
-// false when it cannot settle the value.
-inline bool product_to_double(std::uint64_t mantissa, int k, double& value) noexcept {
+// alone (high, with biased_base = 1085 + floor_log2_pow10(k)): the nine bits under the
+// 54 kept are not all ones, so the low half cannot move them; the bits under the
+// rounding bit are neither all zeros nor all ones, so the value is neither an exact
+// tie nor near one; and the double is normal.  Returns false when it cannot settle
+// the value.
+QUORVEL_ALWAYS_INLINE bool scaled_product_to_double(std::uint64_t mantissa, std::uint64_t high,
+                                                    int biased_base, double& value) noexcept {
     const int leading_zeros = std::countl_zero(mantissa);
-    const PowerOfTen128& power = POWERS_OF_TEN_128[k - MIN_POWER_OF_TEN];
-    const UInt128 z = multiply_wide(mantissa << leading_zeros, power.high);
+    const UInt128 z = multiply_wide(mantissa << leading_zeros, high);
     const int upper = static_cast<int>(z.high >> 63);
-    const std::uint64_t m = z.high >> (9 + upper);
-    const int biased = 1086 + upper + floor_log2_pow10(k) - leading_zeros;
-    if ((z.high & 0x1FF) == 0x1FF || z.low + 1 <= 1 || static_cast<unsigned>(biased - 1) >= 2046u)
+    const std::uint64_t m = z.high >> (9 + upper);  // below 2^54
+    // The biased exponent less one: the significand's leading bit adds the one.
+    const int biased = biased_base + upper - leading_zeros;
+    if (((z.high + 1) & 0x1FF) == 0 || z.low + 1 <= 1 || static_cast<unsigned>(biased) >= 2046u)
         [[unlikely]] {
         return false;
     }
     // Round half up (no tie here); a carry moves into the exponent, up to infinity.
-    value =
-        std::bit_cast<double>((static_cast<std::uint64_t>(biased - 1) << 52) + (m >> 1) + (m & 1));
+    value = std::bit_cast<double>((static_cast<std::uint64_t>(biased) << 52) + ((m + 1) >> 1));
     return true;
 }
+
+inline bool product_to_double(std::uint64_t mantissa, int k, double& value) noexcept {
+    return scaled_product_to_double(mantissa, POWERS_OF_TEN_128[k - MIN_POWER_OF_TEN].high,
+                                    1085 + floor_log2_pow10(k), value);
+}
+
+// scaled_product_to_double's power and exponent for 10^-k, 0 <= k <= MAX_EXACT_POWER:
+// the fraction digits of a token without an exponent.
+struct FractionPower {
+    std::uint64_t high;
+    int biased_base;
+};
+inline constexpr auto FRACTION_POWERS = [] {
+    std::array<FractionPower, MAX_EXACT_POWER + 1> powers{};
+    for (int k = 0; k <= MAX_EXACT_POWER; ++k) {
+        powers[static_cast<std::size_t>(k)] = {POWERS_OF_TEN_128[-k - MIN_POWER_OF_TEN].high,
+                                               1085 + floor_log2_pow10(-k)};
+    }
+    return powers;
+}();
 
 // decimal_to_double without the exact shortcut.
 inline double decimal_product_to_double(std::uint64_t mantissa, long long e10) noexcept {
@@ -167,7 +189,10 @@ inline double short_fraction_to_double(std::uint64_t mantissa, int k) noexcept {
 // a branch that guesses wrong half of the time.
 inline double long_fraction_to_double(std::uint64_t mantissa, int k) noexcept {
     double value;
-    if (mantissa != 0 && decimal_detail::product_to_double(mantissa, -k, value)) [[likely]] {
+    const decimal_detail::FractionPower& power =
+        decimal_detail::FRACTION_POWERS[static_cast<std::size_t>(k)];
+    if (mantissa != 0 && decimal_detail::scaled_product_to_double(
+                             mantissa, power.high, power.biased_base, value)) [[likely]] {
         return value;
     }
     return decimal_detail::decimal_to_double_in_full(mantissa, -k);

@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "lib/portable.hpp"
 #include "wkt_to_wkb/decimal_to_double.hpp"
 #include "wkt_to_wkb/eight_digits.hpp"
 #include "wkt_to_wkb/sixteen_digits.hpp"
@@ -169,7 +170,7 @@ QUORVEL_ALWAYS_INLINE const char* read_by_vectors(const char* begin, const char*
     // them (bit 16).
     const unsigned digit_mask = static_cast<unsigned>(_mm_movemask_epi8(digit_bytes));
     unsigned stops = (digit_mask | sign) ^ 0x1FFFFu;
-    const int first = std::countr_zero(stops);  // the point, or the end of an integer
+    const int first = lowest_set_bit(stops);  // the point, or the end of an integer
     if (first == 16) [[unlikely]] {
         return finite_in_full(begin, end, value);
     }
@@ -177,7 +178,7 @@ QUORVEL_ALWAYS_INLINE const char* read_by_vectors(const char* begin, const char*
     int last = first;  // the first byte after the digits
     if (point) [[likely]] {
         stops &= stops - 1;
-        last = std::countr_zero(stops);
+        last = lowest_set_bit(stops);
         if (last == 16) {
             // The fraction goes on into the next sixteen bytes.
             if (end - begin < 32) [[unlikely]] {
@@ -200,11 +201,12 @@ QUORVEL_ALWAYS_INLINE const char* read_by_vectors(const char* begin, const char*
                                          15 - first);
     } else {
         // Fifteen digits or fourteen after a sign from the first sixteen bytes, then
-        // the rest: at most five within 19 digits.
-        const int fraction_digits = last - first - 1;
-        if (first - static_cast<int>(sign) + fraction_digits > 19) [[unlikely]] {
+        // the rest: at most five within 19 digits (every byte but the sign and the
+        // point is a digit).
+        if (last - static_cast<int>(sign) - 1 > 19) [[unlikely]] {
             return finite_in_full(begin, end, value);
         }
+        const int fraction_digits = last - first - 1;
         const int rest = last - 16;
         std::uint64_t mantissa = sd::digits_around_point(v, digit_bytes, first, 16);
         mantissa = mantissa * eight_digits::POWERS_OF_TEN[rest] +
