@@ -370,9 +370,11 @@ def test_grammar_failures(text, expected):
 # --- long coordinate lists: read many tuples at a time, one at a time where a run stops ---
 
 # Tokens of every shape the reader has a path for: short and full-precision decimals,
-# integers, signs, exponents, more than 19 digits, and tokens near the end of the text.
+# integers, signs, exponents, more than 19 digits, a fraction that ends at the 16th byte
+# (then "1"), and tokens near the end of the text.
 TOKENS = ["1", "-0.5", "+.25", "73.9856721", "-122.16443208785796", "0.41527933064110356",
-          "1e3", "-7.25E-3", "123456789012.123456789", "0.1234567890123456789012", "-0"]
+          "1e3", "-7.25E-3", "123456789012.123456789", "0.1234567890123456789012", "-0",
+          "0.12345678901234"]
 # Whitespace between numbers and around separators: none where allowed, ASCII, Unicode.
 SPACES = [" ", "\t", "\n ", "\u3000", " \u00a0"]
 
