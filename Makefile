@@ -181,11 +181,14 @@ deps:
 	  else echo "note: Debian packages not installed (not root): $$missing"; fi; \
 	fi
 
+# The build backends of the module and, since builds here are not isolated, of the
+# packages that come as source only (pyspark needs setuptools, which venvs of 3.12
+# and later lack).
 venv: $(PY)
 $(PY):
 	"$$(tools/find-python)" -m venv $(VENV)
 	$(PIP) install --upgrade pip
-	$(PIP) install scikit-build-core cmake ninja
+	$(PIP) install scikit-build-core cmake ninja setuptools wheel
 
 clean:
 	rm -rf build dist *.egg-info
