@@ -41,6 +41,11 @@ inline unsigned digit_mask(__m128i v) noexcept {
     return static_cast<unsigned>(_mm_movemask_epi8(digit_bytes(v)));
 }
 
+// Bit i set when byte i of v is a decimal point.
+inline unsigned point_mask(__m128i v) noexcept {
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('.'))));
+}
+
 // Sixteen bytes of all ones, then sixteen of zeros: the sixteen bytes at offset 16 - k
 // have their first k bytes set, for 0 <= k <= 16.
 alignas(32) inline constexpr unsigned char ONES_THEN_ZEROS[32] = {
