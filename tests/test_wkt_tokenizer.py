@@ -204,8 +204,8 @@ def test_number_is_correctly_rounded(token):
     assert bits(ordinates("POINT(%s 0)" % token)[0]) == bits(float(token))
 
 
-INVALID = ["1-2", "1e", ".", "+", "-", "1.2.3", "--1", "1e+", "e5", ".e5", "1..2", "..2", "+-1"]
-INVALID += ["1e5.5"]
+INVALID = ["1-2", "1e", ".", "+", "-", "1.2.3", "--1", "1e+", "e5", ".e5", "1..2", "..2", "+-1",
+           "1e5.5"]
 NON_FINITE = ["1e999", "-1e999", "1.7976931348623159e308", "1" + "0" * 309, "1e99999999999"]
 MESSAGES += [("POINT(%s 0)" % t, "invalid number %s at position 6" % t) for t in INVALID]
 # The same tokens with sixteen bytes and more of text after them, as inside a list.
