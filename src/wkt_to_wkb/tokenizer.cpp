@@ -104,19 +104,15 @@ int WktTokenizer::read_coordinate_run(double* values, int n, int max_tuples,
                                       bool& closed) noexcept {
     const char* const data = text_.data();
     const char* const end = data + text_.size();
-    // Whitespace as skip_whitespace skips it; mostly one space or none, taken on a
-    // guess (a branch, not a select) so that the next token's start does not wait
-    // for the byte.  Clang turns the `if` into a select but keeps a loop's branch;
-    // GCC lays the loop out with more taken jumps.
+    // Whitespace as skip_whitespace skips it: a loop over the ASCII spaces (mostly one
+    // or none), then, where a byte beyond ASCII follows, the rest of the run.  This is
+    // the bare reader's loop; with a guessed single space (an `if`, then a test for a
+    // printable byte) g++'s build read tokens of 16 or more bytes here at 20 ns against
+    // the bare loop's 11 on an Intel Xeon, whatever the function's alignment, and
+    // full-precision polygons went from 42 to 26 ns per coordinate with this loop.
     const auto skip = [end](const char* p) noexcept {
-#if defined(__clang__)
-        while (p < end && *p == ' ') ++p;
-#else
-        if (p < end && *p == ' ') [[likely]] {
-            ++p;
-        }
-#endif
-        if (p == end || static_cast<unsigned char>(*p - 0x21) < 0x5F) [[likely]] {
+        while (p < end && is_ascii_space(static_cast<unsigned char>(*p))) ++p;
+        if (p == end || static_cast<unsigned char>(*p) < 0x80) [[likely]] {
             return p;
         }
         for (;;) {
