@@ -26,18 +26,15 @@ def main() -> None:
     if args.module_dir:
         sys.path.insert(0, args.module_dir)
     sys.path.insert(1, str(Path(__file__).resolve().parent))
-    import data
     import geoarrow.pyarrow as ga
-    import pyarrow as pa
     import quorvel
+    from run import POLYGON_VERTICES, make_input
 
     print(f"quorvel from {quorvel.__file__}")
     print("coordinates  quorvel  geoarrow-c  speed-up   (ns per coordinate, best round)")
-    vertices = 100
     for kind in ("random", "unit", "lonlat"):
-        wkts = [quorvel.wkb_to_wkt(data.polygon_wkb(ring))
-                for ring in data.polygon_rings(kind, args.polygons, vertices)]
-        batch = ga.wkt().wrap_array(pa.array(wkts, pa.utf8()))
+        inputs = make_input("polygons", kind, args.polygons, POLYGON_VERTICES, quorvel)
+        wkts, batch = inputs.wkt, inputs.columns["arrow_wkt"]
         convert = quorvel.wkt_to_wkb
         ours = theirs = float("inf")
         for _ in range(args.rounds):
@@ -48,7 +45,7 @@ def main() -> None:
             ga.as_wkb(batch)
             t2 = time.thread_time_ns()
             ours, theirs = min(ours, t1 - t0), min(theirs, t2 - t1)
-        coordinates = args.polygons * vertices
+        coordinates = args.polygons * POLYGON_VERTICES
         print(f"{kind:<11}  {ours / coordinates:7.1f}  {theirs / coordinates:10.1f}"
               f"  {theirs / ours:7.2f}x")
 
