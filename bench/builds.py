@@ -181,7 +181,7 @@ def main(argv: list[str] | None = None) -> int:
     print("every build writes the same text and bytes" if not differ
           else f"OUTPUT DIFFERS from {ready[0].label}'s: {', '.join(differ)}")
 
-    settings = harness.Settings(0.005 if args.quick else 0.03, 3 if args.quick else 7, args.clock)
+    settings = harness.Settings(0.005 if args.quick else 0.03, 5 if args.quick else 21, args.clock)
     rows: list[tuple[run.InputSet, str]] = [(s, d) for s in sets for d in DIRECTIONS]
     benches = {}
     for s, direction in rows:

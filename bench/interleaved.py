@@ -1,7 +1,7 @@
 """WKT -> WKB of polygons, quorvel against geoarrow-c, each round timing one then the
 other on the same batch and keeping the best round of each: on a machine whose speed
 changes from second to second (a shared core), the ratio of the best rounds moves
-less than that of medians taken minutes apart.
+least.  One row of run.py's table, with more rounds than run.py gives it.
 
     python bench/interleaved.py [--rounds 60] [--polygons 1000] [--module-dir DIR]
 

@@ -1,5 +1,5 @@
 """Turns the measurements into the report: targets with PASS/FAIL, ratios, absolute
-medians, and the plot of ns per coordinate against geometry size."""
+times (the best round of each case), and the plot of ns per coordinate against geometry size."""
 
 from __future__ import annotations
 
@@ -321,7 +321,7 @@ def render(analysis: dict[str, Any], cases: list[Any], floor: dict[str, Any],
     parts.append(table("RATIOS: SRID on a 1 MB WKB against copying 1 MB",
                        ["case", "per call", "/ copy"], rows))
 
-    # Absolute medians.
+    # Absolute times, the best round of each case.
     rows = []
     by_name = {(c.impl, c.name): c for c in cases}
     for label in analysis["inputs"]:
@@ -331,7 +331,7 @@ def render(analysis: dict[str, Any], cases: list[Any], floor: dict[str, Any],
                 c = by_name.get((impl, f"{label}: {d}"))
                 row += [fmt_ns(c and c.ns_per_call), fmt_num(c and c.ns_per_coordinate)]
             rows.append(row)
-    parts.append(table("MEDIANS: conversions (ns/coord = per vertex; per call = per geometry)",
+    parts.append(table("TIMES: conversions (ns/coord = per vertex; per call = per geometry)",
                        ["input", "direction", "quorvel/call", "ns/coord", "shapely/call",
                         "ns/coord", "geoarrow-c/call", "ns/coord"], rows, 2))
     rows = []
@@ -344,17 +344,17 @@ def render(analysis: dict[str, Any], cases: list[Any], floor: dict[str, Any],
                     c = ix.case(impl, "linestring", kind, d, size)
                     row.append("-" if c is None else f"{c.ns_per_coordinate:.1f}")
             rows.append(row)
-    parts.append(table("MEDIANS: ns per coordinate by LineString size (1 = a point)",
+    parts.append(table("TIMES: ns per coordinate by LineString size (1 = a point)",
                        ["vertices", "coordinates", "WKB->WKT quorvel", "shapely",
                         "WKT->WKB quorvel", "shapely"], rows, 2))
     if floor:
         rows = [[name, fmt_ns(res.ns), f"{res.ns / res.ordinates:.1f}"]
                 for name, res in sorted(floor.items(), key=lambda kv: floor_order(kv[0]))]
-        parts.append(table("MEDIANS: C++ floor benchmark (arguments: coordinates 0 lonlat, "
+        parts.append(table("TIMES: C++ floor benchmark (arguments: coordinates 0 lonlat, "
                            "1 random, 2 POINT (1 2), 3 unit, 4 mixed; vertices)",
                            ["benchmark", "per iteration", "ns/ordinate"], rows))
     rows = [[c.impl, c.name, fmt_ns(c.ns)] for c in cases if c.group in ("per_call", "header")]
-    parts.append(table("MEDIANS: per call", ["impl", "case", "median"], rows, 2))
+    parts.append(table("TIMES: per call", ["impl", "case", "best"], rows, 2))
 
     rows = []
     for label, a in agreement.items():
@@ -412,7 +412,7 @@ def plot(cases: list[Any], floor: dict[str, Any], path: Path) -> Path | None:
         ax.set_title(ARROW[direction].replace("->", " -> "))
         ax.set_xlabel("vertices per geometry (1 = a point, otherwise a LineString)")
         ax.grid(True, which="both", alpha=0.3)
-    axes[0].set_ylabel("ns per coordinate (median, one call)")
+    axes[0].set_ylabel("ns per coordinate (best round, one call)")
     axes[0].legend(fontsize="small")
     axes[1].legend(fontsize="small")
     fig.suptitle("quorvel and shapely 2: cost per coordinate against geometry size")
