@@ -5,8 +5,8 @@ The best round, not the median: on a shared machine another process or the host 
 ever adds time to a round, so the shortest rounds are those least disturbed, and the
 ratio of two cases' best rounds moves least from run to run (the advice of the timeit
 documentation; J. Chen and J. Revels, "Robust benchmarking in noisy environments",
-HPEC 2016, argue for the minimum under such noise).  The median and
-the samples are kept beside it.
+HPEC 2016, argue for the minimum under such noise).  The median and the samples are
+kept beside it.
 
 The loop is compiled the way timeit compiles it, with every name the statement uses
 passed in as a local variable, so the harness adds only the cost of one iteration of

@@ -1,5 +1,6 @@
 """Turns the measurements into the report: targets with PASS/FAIL, ratios, absolute
-times (the best round of each case), and the plot of ns per coordinate against geometry size."""
+times (the best round of each case), and the plot of ns per coordinate against
+geometry size."""
 
 from __future__ import annotations
 
