@@ -13,7 +13,6 @@ from __future__ import annotations
 
 import argparse
 import sys
-import time
 from pathlib import Path
 
 
@@ -27,27 +26,23 @@ def main() -> None:
         sys.path.insert(0, args.module_dir)
     sys.path.insert(1, str(Path(__file__).resolve().parent))
     import geoarrow.pyarrow as ga
+    import harness
     import quorvel
-    from run import POLYGON_VERTICES, make_input
+    from run import POLYGON_VERTICES, make_input, quorvel_statement
 
     print(f"quorvel from {quorvel.__file__}")
     print("coordinates  quorvel  geoarrow-c  speed-up   (ns per coordinate, best round)")
+    # Each round one run of the batch for each library, the two in turn.
+    settings = harness.Settings(0.0, args.rounds)
     for kind in ("random", "unit", "lonlat"):
         inputs = make_input("polygons", kind, args.polygons, POLYGON_VERTICES, quorvel)
-        wkts, batch = inputs.wkt, inputs.columns["arrow_wkt"]
-        convert = quorvel.wkt_to_wkb
-        ours = theirs = float("inf")
-        for _ in range(args.rounds):
-            t0 = time.thread_time_ns()
-            for wkt in wkts:
-                convert(wkt)
-            t1 = time.thread_time_ns()
-            ga.as_wkb(batch)
-            t2 = time.thread_time_ns()
-            ours, theirs = min(ours, t1 - t0), min(theirs, t2 - t1)
+        ours = harness.Bench(*quorvel_statement(quorvel.wkt_to_wkb, inputs.wkt, True), settings)
+        theirs = harness.Bench("f(x)", {"f": ga.as_wkb, "x": inputs.columns["arrow_wkt"]},
+                               settings)
+        harness.measure_interleaved([ours, theirs])
         coordinates = args.polygons * POLYGON_VERTICES
-        print(f"{kind:<11}  {ours / coordinates:7.1f}  {theirs / coordinates:10.1f}"
-              f"  {theirs / ours:7.2f}x")
+        q, g = ours.timing.per_iteration_ns, theirs.timing.per_iteration_ns
+        print(f"{kind:<11}  {q / coordinates:7.1f}  {g / coordinates:10.1f}  {g / q:7.2f}x")
 
 
 if __name__ == "__main__":
