@@ -16,6 +16,7 @@
 // post, 2022).
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -99,6 +100,17 @@ inline std::uint32_t value_of_first(std::uint64_t w, int n) noexcept {
     const int half = 32 - 4 * n;
     return value_of_eight(((w - ASCII_ZEROS) << half) << half);
 }
+
+// Masks that keep the digit values (the low four bits) of the last n bytes of a word,
+// 0 <= n <= 8, and clear the bytes in front of them: the digits that end a token, from
+// the word that ends with it, without a shift by a variable amount.
+inline constexpr auto LAST_DIGITS = [] {
+    std::array<std::uint64_t, 9> masks{};
+    for (int n = 1; n <= 8; ++n) {
+        masks[static_cast<std::size_t>(n)] = 0x0F0F0F0F0F0F0F0Fu << (8 * (8 - n));
+    }
+    return masks;
+}();
 
 // 10^n for 0 <= n <= 8.
 inline constexpr std::uint32_t POWERS_OF_TEN[] = {1,      10,      100,      1000,     10000,

@@ -65,6 +65,18 @@ void append_hex_escape(std::string& out, char32_t c) {
     out += '}';
 }
 
+// Where a byte beyond ASCII starts a run of whitespace at p: the end of the run
+// (any White_Space, ASCII too); otherwise p.
+const char* skip_unicode_white_space(const char* p, const char* end) noexcept {
+    if (p == end || static_cast<unsigned char>(*p) < 0x80) return p;
+    while (p < end) {
+        const std::size_t n = white_space_at(p, end);
+        if (n == 0) break;
+        p += n;
+    }
+    return p;
+}
+
 }  // namespace
 
 void WktTokenizer::skip_unicode_run() noexcept {
@@ -82,22 +94,24 @@ int WktTokenizer::read_finite_numbers(double* values, int n) noexcept {
     const char* const data = text_.data();
     const char* const end = data + text_.size();
     const char* p = data + pos_;
-    int read = 0;
-    for (; read < n; ++read) {
+    double* out = values;
+    double* const out_end = values + n;
+    while (out != out_end) {
         while (p < end && is_ascii_space(static_cast<unsigned char>(*p))) ++p;
-        if (p < end && static_cast<unsigned char>(*p) >= 0x80) [[unlikely]] {
-            pos_ = static_cast<std::size_t>(p - data);
-            skip_unicode_run();
-            p = data + pos_;
-        }
-        const char* const token_end = read_finite_number(p, end, values[read]);
+        const char* const token_end = read_finite_number(p, end, *out);
         if (token_end == nullptr) [[unlikely]] {
-            break;
+            // No number here; whitespace beyond ASCII is skipped and the token read
+            // again, anything else is left to the caller.
+            const char* const skipped = skip_unicode_white_space(p, end);
+            if (skipped == p) break;
+            p = skipped;
+            continue;
         }
         p = token_end;
+        ++out;
     }
     pos_ = static_cast<std::size_t>(p - data);
-    return read;
+    return static_cast<int>(out - values);
 }
 
 int WktTokenizer::read_coordinate_run(double* values, int n, int max_tuples,
