@@ -27,15 +27,6 @@ const char* digit_run(const char* q, const char* end, std::uint64_t& mantissa) n
 
 }  // namespace
 
-const char* read_finite_number_near_end(const char* begin, const char* end,
-                                        double& value) noexcept {
-#ifdef QUORVEL_HAVE_SSE2
-    return read_by_vectors(begin, end, value);
-#else
-    return read_by_words(begin, end, value);
-#endif
-}
-
 NumberToken read_number_token_in_full(const char* begin, const char* end) noexcept {
     const char* q = begin;
     bool negative = false;

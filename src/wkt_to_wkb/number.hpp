@@ -156,11 +156,9 @@ QUORVEL_ALWAYS_INLINE const char* read_by_words(const char* begin, const char* e
 }
 
 #ifdef QUORVEL_HAVE_SSE2
-// read_number_token with sixteen bytes at a time, for at least sixteen bytes of text
-// (at least 32 when Roomy is set): where the token ends from one digit mask (two for
-// tokens of more than fifteen bytes), then up to fifteen digits around the point at
-// once.
-template <bool Roomy = false>
+// read_number_token with sixteen bytes at a time, for at least sixteen bytes of text:
+// where the token ends from one digit mask (two for tokens of more than fifteen
+// bytes), then up to fifteen digits around the point at once.
 QUORVEL_ALWAYS_INLINE const char* read_by_vectors(const char* begin, const char* end,
                                                   double& value) noexcept {
     namespace sd = sixteen_digits;
@@ -187,7 +185,7 @@ QUORVEL_ALWAYS_INLINE const char* read_by_vectors(const char* begin, const char*
         last = lowest_set_bit(stops);
         if (last == 16) {
             // The fraction goes on into the next sixteen bytes.
-            if (!Roomy && end - begin < 32) [[unlikely]] {
+            if (end - begin < 32) [[unlikely]] {
                 return finite_in_full(begin, end, value);
             }
             const unsigned more = ~sd::digit_mask(sd::load(begin + 16)) & 0xFFFFu;
@@ -256,33 +254,23 @@ QUORVEL_ALWAYS_INLINE const char* read_short_text(const char* begin, const char*
     return q;
 }
 
-// read_finite_number for tokens that start within 31 bytes of the end of the text.
-const char* read_finite_number_near_end(const char* begin, const char* end,
-                                        double& value) noexcept;
-
 }  // namespace number_detail
 
 // Reads a finite number token that starts at begin (end is the end of the text):
 // returns its end and sets value, or returns nullptr when the token is not a finite
 // number (read_number_token says what it is); in particular when begin is at the end
 // or at a byte that cannot start a number.  The tokenizer's loops call this one: a
-// pointer and a double stay in registers where a returned NumberToken may not.  Away
-// from the end of the text no read is checked against it; the last 31 bytes take a
-// call.
+// pointer and a double stay in registers where a returned NumberToken may not.
 QUORVEL_ALWAYS_INLINE const char* read_finite_number(const char* begin, const char* end,
                                                      double& value) noexcept {
-    const std::ptrdiff_t room = end - begin;
+    if (end - begin >= 16) [[likely]] {
 #ifdef QUORVEL_HAVE_SSE2
-    if (room >= 32) [[likely]] {
-        return number_detail::read_by_vectors<true>(begin, end, value);
-    }
+        return number_detail::read_by_vectors(begin, end, value);
 #else
-    if (room >= 32) [[likely]] {
         return number_detail::read_by_words(begin, end, value);
-    }
 #endif
-    if (room < 16) return number_detail::read_short_text(begin, end, value);
-    return number_detail::read_finite_number_near_end(begin, end, value);
+    }
+    return number_detail::read_short_text(begin, end, value);
 }
 
 // Reads the number token that starts at begin; end is the end of the text.

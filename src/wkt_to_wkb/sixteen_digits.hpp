@@ -64,7 +64,8 @@ inline __m128i first_bytes(int k) noexcept {
 inline std::uint64_t digits_around_point(__m128i v, __m128i digits, int point, int end) noexcept {
     const __m128i values =
         _mm_and_si128(_mm_sub_epi8(v, _mm_set1_epi8('0')), _mm_and_si128(digits, first_bytes(end)));
-    const __m128i moved = first_bytes(point + 1);
+    const __m128i moved =  // first_bytes(point + 1), without the addition
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(ONES_THEN_ZEROS + 15 - point));
     const __m128i run = _mm_or_si128(_mm_and_si128(moved, _mm_slli_si128(values, 1)),
                                      _mm_andnot_si128(moved, values));
     // Digit pairs, fours and eights; the first digit is the most significant.
