@@ -103,7 +103,7 @@ inline std::uint32_t value_of_first(std::uint64_t w, int n) noexcept {
 
 // Masks that keep the digit values (the low four bits) of the last n bytes of a word,
 // 0 <= n <= 8, and clear the bytes in front of them: the digits that end a token, from
-// the word that ends with it, without a shift by a variable amount.
+// the eight bytes that end it, without a shift by a variable amount.
 inline constexpr auto LAST_DIGITS = [] {
     std::array<std::uint64_t, 9> masks{};
     for (int n = 1; n <= 8; ++n) {

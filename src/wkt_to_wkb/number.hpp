@@ -212,12 +212,14 @@ QUORVEL_ALWAYS_INLINE const char* read_by_vectors(const char* begin, const char*
         }
         const int fraction_digits = last - first - 1;
         const int rest = last - 16;
-        // The rest from the eight bytes that end the token (last >= 16).
-        const std::uint64_t tail =
-            eight_digits::load(begin + last - 8) & eight_digits::LAST_DIGITS[rest];
-        std::uint64_t mantissa = sd::digits_around_point(v, digit_bytes, first, 16);
-        mantissa =
-            mantissa * eight_digits::POWERS_OF_TEN[rest] + eight_digits::value_of_eight(tail);
+        // The rest from the eight bytes that end the token (last >= 16), in the same
+        // steps as the first sixteen.
+        const __m128i tail =
+            _mm_and_si128(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(begin + last - 8)),
+                          _mm_loadl_epi64(reinterpret_cast<const __m128i*>(
+                              &eight_digits::LAST_DIGITS[static_cast<std::size_t>(rest)])));
+        const sd::DigitsAndTail d = sd::digits_around_point_and_tail(v, digit_bytes, first, tail);
+        const std::uint64_t mantissa = d.digits * eight_digits::POWERS_OF_TEN[rest] + d.tail;
         value = long_fraction_to_double(mantissa, fraction_digits);
     }
     value = negative_if(first_byte == '-', value);
