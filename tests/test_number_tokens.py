@@ -67,6 +67,22 @@ def test_tokens_around_sixteen_byte_steps_round_correctly(token, after):
     assert struct.unpack("<d", wkb[9 + 8 : 9 + 16]) == (float(token),)
 
 
+# Tokens of 16 to 19 digits, 17 to 21 bytes, with the point after each digit: the
+# digits past the first sixteen bytes come from the bytes that end the token.
+LONG_FRACTIONS = [
+    sign + DIGITS[1 : 1 + i] + "." + DIGITS[1 + i : 1 + n]
+    for sign in ("", "-")
+    for n in (16, 17, 18, 19)
+    for i in range(1, n)
+]
+
+
+@pytest.mark.parametrize("token", LONG_FRACTIONS)
+def test_long_fraction_with_the_point_anywhere_rounds_correctly(token):
+    wkb = quorvel.wkt_to_wkb("LINESTRING(1 %s, 2 3)" % token)
+    assert struct.unpack("<d", wkb[9 + 8 : 9 + 16]) == (float(token),)
+
+
 @pytest.mark.parametrize("length", range(1, 20))
 def test_token_that_ends_the_text_is_read_in_full(length):
     # Without the closing parenthesis the last token ends the text.

@@ -78,6 +78,14 @@ inline __m128i fours_of(__m128i run) noexcept {
     return _mm_madd_epi16(pairs, _mm_set1_epi32(0x10064));
 }
 
+// The sixteen-digit value of the eights in lanes 0 and 1, the first the more
+// significant.
+inline std::uint64_t sixteen_of(__m128i eights) noexcept {
+    const auto high = static_cast<std::uint32_t>(_mm_cvtsi128_si32(eights));
+    const auto low = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(eights, 4)));
+    return std::uint64_t{high} * 100000000u + low;
+}
+
 // The digits among the first `end` bytes of v (digits = digit_bytes(v)), around the
 // point at offset `point`, or all before `point` when point == end (an integer), for
 // point < 16 and end <= 16: an integer below 10^15 that, divided by 10^(15 - point),
@@ -85,11 +93,8 @@ inline __m128i fours_of(__m128i run) noexcept {
 // counts as a zero digit first; then the bytes up to the point's move up one.
 inline std::uint64_t digits_around_point(__m128i v, __m128i digits, int point, int end) noexcept {
     const __m128i fours = fours_of(run_around_point(v, digits, point, end));
-    // Digit pairs, fours and eights; the first digit is the most significant.
-    const __m128i eights = _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_set1_epi32(0x12710));
-    const auto high = static_cast<std::uint32_t>(_mm_cvtsi128_si32(eights));
-    const auto low = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(eights, 4)));
-    return std::uint64_t{high} * 100000000u + low;
+    // The eights, from pairs of the fours.
+    return sixteen_of(_mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_set1_epi32(0x12710)));
 }
 
 // digits_around_point over all sixteen bytes, and in the same steps the value of the
@@ -109,9 +114,7 @@ inline DigitsAndTail digits_around_point_and_tail(__m128i v, __m128i digits, int
     // The eights of the sixteen bytes in lanes 0 and 1, the tail's in lane 2.
     const __m128i eights =
         _mm_madd_epi16(_mm_packs_epi32(fours, tail_fours), _mm_set1_epi32(0x12710));
-    const auto high = static_cast<std::uint32_t>(_mm_cvtsi128_si32(eights));
-    const auto low = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(eights, 4)));
-    return {std::uint64_t{high} * 100000000u + low,
+    return {sixteen_of(eights),
             static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(eights, 8)))};
 }
 

@@ -80,12 +80,9 @@ const char* skip_unicode_white_space(const char* p, const char* end) noexcept {
 }  // namespace
 
 void WktTokenizer::skip_unicode_run() noexcept {
-    const char* const end = text_.data() + text_.size();
-    while (pos_ < text_.size()) {
-        const std::size_t n = white_space_at(text_.data() + pos_, end);
-        if (n == 0) return;
-        pos_ += n;
-    }
+    const char* const data = text_.data();
+    pos_ = static_cast<std::size_t>(skip_unicode_white_space(data + pos_, data + text_.size()) -
+                                    data);
 }
 
 // The position in a local for all n; whitespace other than ASCII goes through
