@@ -6,12 +6,18 @@
 
 Builds the extension module with each compiler and option set of BUILDS into a
 directory of its own under build/builds/, loads every build into this one process
-(each under the name quorvel, from its own file), checks that they all write the
-same output, and times WKB->WKT and WKT->WKB on the polygon batch and on
-1,000-vertex LineStrings, every kind of data, all builds round-robin.  Prints ns per
-coordinate with the ratio to the fastest build of each row, the targets with
-PASS/FAIL, and writes bench/results/builds.json.  A build that fails to compile is
-reported with its log and left out.
+(each under the name quorvel, from its own file) and checks that they all write the
+same output.  Then times WKB->WKT and WKT->WKB on the polygon batch and on
+1,000-vertex LineStrings, every kind of data: each build in processes of its own,
+the builds taking turns, the rows of one process round-robin; a row's figure is its
+best over the processes.  One process per build, not every build in one: on this
+module the same build, loaded twice into one process, timed up to 12 % apart on a
+row, and the same binary can run a row 40 % slower in one process than in the next,
+for as long as the process lives (where its buffers landed, it seems), which is
+more than the spread the target allows.  Prints ns per coordinate with the ratio to
+the fastest build of each row, the targets with PASS/FAIL, and writes
+bench/results/builds.json with every process's figures.  A build that fails to
+compile is reported with its log and left out.
 """
 
 from __future__ import annotations
@@ -52,6 +58,7 @@ class Build:
     env: dict[str, str] = field(default_factory=dict)
     compiler: str = "g++"
     module: ModuleType | None = None
+    path: Path | None = None  # the built extension
     note: str = ""  # why it is missing
 
 
@@ -148,6 +155,32 @@ def same_output(builds: list[Build], sets: list[run.InputSet]) -> list[str]:
     return differ
 
 
+def time_rows(module: ModuleType, polygons: int,
+              settings: harness.Settings) -> list[tuple[str, str, float]]:
+    """(input, direction, ns per coordinate) of every row, timed round-robin."""
+    sets = inputs(polygons, module)
+    benches = []
+    for s in sets:
+        for direction in DIRECTIONS:
+            x = s.wkb if direction == "wkb_to_wkt" else s.wkt
+            stmt, names = run.quorvel_statement(getattr(module, direction), x,
+                                                s.shape == "polygons")
+            benches.append((s, direction, harness.Bench(stmt, names, settings)))
+    harness.measure_interleaved([b for _, _, b in benches])
+    return [(s.label, direction, b.timing.per_iteration_ns / (s.count * s.vertices))
+            for s, direction, b in benches]
+
+
+def time_in_process(b: Build, polygons: int,
+                    settings: harness.Settings) -> dict[tuple[str, str], float]:
+    """time_rows of one build, in a new process that loads only that build."""
+    command = [sys.executable, str(Path(__file__).resolve()), "--child", str(b.path),
+               "--polygons", str(polygons), "--min-repeat", str(settings.min_repeat_s),
+               "--repeats", str(settings.repeats), "--clock", settings.clock]
+    out = subprocess.run(command, check=True, capture_output=True, text=True).stdout
+    return {(label, direction): v for label, direction, v in json.loads(out)}
+
+
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="fewer, shorter rounds")
@@ -158,7 +191,19 @@ def main(argv: list[str] | None = None) -> int:
                         help="build and time only these builds (repeatable): "
                         + ", ".join(b.name for b in BUILDS))
     parser.add_argument("--check", action="store_true", help="exit 1 when a target fails")
+    parser.add_argument("--processes", type=int, default=5,
+                        help="processes per build (2 with --quick); a row's figure is "
+                        "its best over them")
+    # One timing process: time_in_process starts this script with these.
+    parser.add_argument("--child", metavar="MODULE", help=argparse.SUPPRESS)
+    parser.add_argument("--polygons", type=int, help=argparse.SUPPRESS)
+    parser.add_argument("--min-repeat", type=float, help=argparse.SUPPRESS)
+    parser.add_argument("--repeats", type=int, help=argparse.SUPPRESS)
     args = parser.parse_args(argv)
+    if args.child:
+        settings = harness.Settings(args.min_repeat, args.repeats, args.clock)
+        print(json.dumps(time_rows(load(Path(args.child)), args.polygons, settings)))
+        return 0
 
     results_dir = Path(args.results_dir)
     results_dir.mkdir(parents=True, exist_ok=True)
@@ -168,6 +213,7 @@ def main(argv: list[str] | None = None) -> int:
         path = build(b, Path(args.build_root).resolve(), results_dir)
         if path is not None:
             b.module = load(path)
+            b.path = path
         if b.note:
             print(f"  {b.label}: {b.note}", flush=True)
     ready = [b for b in builds if b.module is not None]
@@ -181,24 +227,21 @@ def main(argv: list[str] | None = None) -> int:
     print("every build writes the same text and bytes" if not differ
           else f"OUTPUT DIFFERS from {ready[0].label}'s: {', '.join(differ)}")
 
-    settings = harness.Settings(0.005 if args.quick else 0.03, 5 if args.quick else 21, args.clock)
-    rows: list[tuple[run.InputSet, str]] = [(s, d) for s in sets for d in DIRECTIONS]
-    benches = {}
-    for s, direction in rows:
-        for b in ready:
-            x = s.wkb if direction == "wkb_to_wkt" else s.wkt
-            stmt, names = run.quorvel_statement(getattr(b.module, direction), x,
-                                                s.shape == "polygons")
-            benches[(s.label, direction, b.name)] = harness.Bench(stmt, names, settings)
-    print(f"timing {len(benches)} cases, {settings.repeats} rounds after calibration", flush=True)
-    harness.measure_interleaved(list(benches.values()))
+    settings = harness.Settings(0.005 if args.quick else 0.03, 5 if args.quick else 15, args.clock)
+    processes = 2 if args.quick else max(1, args.processes)
+    print(f"timing {len(sets) * len(DIRECTIONS)} rows of each build, {settings.repeats} rounds "
+          f"after calibration, in {processes} processes per build", flush=True)
+    by_process: dict[str, list[dict[tuple[str, str], float]]] = {b.name: [] for b in ready}
+    for p in range(processes):
+        for b in ready if p % 2 == 0 else ready[::-1]:
+            by_process[b.name].append(time_in_process(b, polygons, settings))
 
     def ns(s: run.InputSet, direction: str, b: Build) -> float | None:
-        bench = benches.get((s.label, direction, b.name))
-        return None if bench is None else bench.timing.per_iteration_ns / (s.count * s.vertices)
+        figures = [f[(s.label, direction)] for f in by_process.get(b.name, [])]
+        return min(figures) if figures else None
 
     table_rows, targets, out_rows = [], [], []
-    for s, direction in rows:
+    for s, direction in ((s, d) for s in sets for d in DIRECTIONS):
         figures = {b.name: ns(s, direction, b) for b in builds}
         fastest = min(v for v in figures.values() if v is not None)
         cells = [s.label, report.ARROW[direction]]
@@ -206,7 +249,9 @@ def main(argv: list[str] | None = None) -> int:
             v = figures[b.name]
             cells.append("-" if v is None else f"{v:.1f} ({v / fastest:.2f}x)")
         table_rows.append(cells)
-        out_rows.append({"input": s.label, "direction": direction, "ns_per_coordinate": figures})
+        out_rows.append({"input": s.label, "direction": direction, "ns_per_coordinate": figures,
+                         "by_process": {name: [f[(s.label, direction)] for f in runs]
+                                        for name, runs in by_process.items()}})
         for b in builds:
             v = figures[b.name]
             targets.append((f"{report.ARROW[direction]} within {SPREAD:g}x of the fastest build",
@@ -242,7 +287,8 @@ def main(argv: list[str] | None = None) -> int:
     result: dict[str, Any] = {
         "builds": [{"name": b.name, "label": b.label, "env": b.env,
                     "built": b.module is not None, "note": b.note} for b in builds],
-        "polygons": polygons, "clock": args.clock, "load_average": os.getloadavg(),
+        "polygons": polygons, "processes": processes, "clock": args.clock,
+        "load_average": os.getloadavg(),
         "same_output": not differ, "rows": out_rows, "targets": summary,
     }
     path = results_dir / "builds.json"

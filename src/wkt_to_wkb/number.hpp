@@ -177,26 +177,25 @@ QUORVEL_ALWAYS_INLINE const char* read_by_vectors(const char* begin, const char*
     // Whether the first stop is the point, from the same sixteen bytes: a load of
     // begin[first] would put the memory's latency between where this token starts
     // and where the next one does (on some Intel cores it took half the time of a
-    // coordinate).
-    const bool point = (sd::point_mask(v) >> first) & 1u;
+    // coordinate).  A 0 or 1 rather than a bool: as a bool, clang tested a shifted
+    // bit for the branch and made the 0 or 1 for the sum below again.
+    const unsigned point = (sd::point_mask(v) >> first) & 1u;
     int last = first;  // the first byte after the digits
-    if (point) [[likely]] {
+    if (point != 0) [[likely]] {
         stops &= stops - 1;
         last = lowest_set_bit(stops);
         if (last == 16) {
-            // The fraction goes on into the next sixteen bytes.
-            if (end - begin < 32) [[unlikely]] {
+            // The fraction goes on into the next sixteen bytes.  When all of them are
+            // digits, last is 32: more than 19 digits, which the general path reads
+            // below, after a look at begin[32].
+            if (end - begin <= 32) [[unlikely]] {
                 return finite_in_full(begin, end, value);
             }
-            const unsigned more = ~sd::digit_mask(sd::load(begin + 16)) & 0xFFFFu;
-            if (more == 0) [[unlikely]] {
-                return finite_in_full(begin, end, value);
-            }
-            last = 16 + std::countr_zero(more);
+            last = 16 + lowest_set_bit(~sd::digit_mask(sd::load(begin + 16)));
         }
     }
     // No digit at all, an exponent or a malformed token: the general path tells.
-    if (last == static_cast<int>(sign) + point || is_number_byte(begin[last])) [[unlikely]] {
+    if (last == static_cast<int>(sign + point) || is_number_byte(begin[last])) [[unlikely]] {
         return finite_in_full(begin, end, value);
     }
     if (last < 16) {
