@@ -177,8 +177,10 @@ def time_in_process(b: Build, polygons: int,
     command = [sys.executable, str(Path(__file__).resolve()), "--child", str(b.path),
                "--polygons", str(polygons), "--min-repeat", str(settings.min_repeat_s),
                "--repeats", str(settings.repeats), "--clock", settings.clock]
-    out = subprocess.run(command, check=True, capture_output=True, text=True).stdout
-    return {(label, direction): v for label, direction, v in json.loads(out)}
+    done = subprocess.run(command, capture_output=True, text=True)
+    if done.returncode:
+        raise RuntimeError(f"timing {b.label} failed (exit {done.returncode}):\n{done.stderr}")
+    return {(label, direction): v for label, direction, v in json.loads(done.stdout)}
 
 
 def main(argv: list[str] | None = None) -> int:
