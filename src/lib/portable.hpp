@@ -1,13 +1,17 @@
-// What differs between compilers: byte swaps, forced or forbidden inlining and
-// conditional moves, with the GCC and Clang builtins, MSVC's intrinsics, or plain C++
-// elsewhere.
+// What differs between compilers: byte swaps, forced or forbidden inlining,
+// conditional moves and prefetch hints, with the GCC and Clang builtins, MSVC's
+// intrinsics, or plain C++ elsewhere.
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 
 #if defined(_MSC_VER) && !defined(__clang__)
 #include <stdlib.h>
+#if defined(_M_X64) || defined(_M_IX86)
+#include <xmmintrin.h>
+#endif
 #endif
 
 #if defined(__GNUC__) || defined(__clang__)
@@ -85,6 +89,19 @@ inline std::uint64_t in_register(std::uint64_t x) noexcept {
     __asm__("" : "+r"(x));
 #endif
     return x;
+}
+
+// Asks for the cache line `distance` bytes past p to be loaded for reading; a hint
+// that never faults, so the address may lie past the end of p's buffer (it is
+// computed as an integer for that reason).  Nothing where the compiler has no such
+// hint.
+inline void prefetch_ahead(const void* p, std::size_t distance) noexcept {
+    [[maybe_unused]] const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(p) + distance;
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(reinterpret_cast<const void*>(address));
+#elif defined(_MSC_VER) && (defined(_M_X64) || defined(_M_IX86))
+    _mm_prefetch(reinterpret_cast<const char*>(address), _MM_HINT_T0);
+#endif
 }
 
 }  // namespace quorvel

@@ -18,6 +18,9 @@ namespace {
 template <int N>
 constexpr std::size_t ROOM_OF = N * (MAX_ORDINATE_CHARS + 2) + ordinate_detail::SLACK;
 constexpr std::size_t POSITION_ROOM = ROOM_OF<4>;
+// How far ahead of the position being written the input is prefetched: 32 positions
+// of two ordinates, about a microsecond of writing.
+constexpr std::size_t PREFETCH_DISTANCE = 512;
 
 // Writes the ordinate at data, Swap when its byte order is not the machine's.
 template <bool Swap>
@@ -57,6 +60,12 @@ void write_positions_of(OutputBuffer& out, const char* data, std::uint32_t count
     char* p = out.end();
     char* capacity_end = p + out.spare();
     for (; data != end; data += 8 * N) {
+        // The input from PREFETCH_DISTANCE on asked for ahead of its use.  Each
+        // geometry's WKB is a buffer of its own, often a few hundred bytes: on
+        // thousands of 100-vertex polygons (3 MB, beyond the second-level cache) the
+        // processor's own prefetch left g++'s build of this loop 1.15 to 1.23 times
+        // as slow as clang's, and with this hint both run as clang's did.
+        prefetch_ahead(data, PREFETCH_DISTANCE);
         // The room of N ordinates, not of four: near the end of the reservation each
         // position goes through the stack, a call and a copy more (a tenth of a
         // 100-vertex ring's did with the room of four).
