@@ -13,9 +13,9 @@ the builds taking turns, the rows of one process round-robin; a row's figure is 
 best over the processes.  One process per build, not every build in one: on this
 module the same build, loaded twice into one process, timed up to 12 % apart on a
 row, and the same binary can run a row half again as slow in one process as in the
-next, for as long as the process lives (where its buffers landed, it seems), which
-is more than the spread the target allows.  Prints ns per coordinate with the ratio to
-the fastest build of each row, the targets with PASS/FAIL, and writes
+next (the host's speed, which changes every few seconds, sometimes for one processor
+only), which is more than the spread the target allows.  Prints ns per coordinate
+with the ratio to the fastest build of each row, the targets with PASS/FAIL, and writes
 bench/results/builds.json with every process's figures.  A build that fails to
 compile is reported with its log and left out.
 """
