@@ -4,6 +4,7 @@
 Usage (from the repository root, with the project's virtual environment):
 
     python tools/mutation.py run [--sample N] [--seed S] [--file PATTERN] [--id ID]
+                                 [--skip-listed]
     python tools/mutation.py report      # the last run's report again, from the cache
     python tools/mutation.py list [--file PATTERN]
     python tools/mutation.py show ID
@@ -42,7 +43,10 @@ which of the identical lines of the file it is on (usually the only one): never 
 its line number, so the list of equivalent mutants survives edits elsewhere; a
 [[function]] entry of the list covers every mutant of a function the module never
 calls.  The tool reports entries of that list that match no mutant any more (stale)
-and listed mutants that the tests now kill.
+and listed mutants that the tests now kill.  With --skip-listed, listed mutants are
+taken as equivalent without being built or tested (nothing is cached for them): a
+run that only asks whether every mutant is killed or listed, as CI's sample does,
+spends no time on the surviving ones it already knows.
 """
 
 from __future__ import annotations
@@ -718,6 +722,8 @@ def main() -> int:
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--file", action="append", help="only files matching this pattern")
     parser.add_argument("--id", action="append", help="only this mutant")
+    parser.add_argument("--skip-listed", action="store_true",
+                        help="take listed equivalents as such without running them (run)")
     args = parser.parse_args()
     config = load_config()
     # A terminated run restores the mutated file and stops its tests, as on Ctrl-C.
@@ -757,8 +763,19 @@ def main() -> int:
             sys.exit(f"another run holds {WORK / 'lock'}")
         sync_tree()
         start = time.monotonic()
+        todo = mutants
+        if args.skip_listed:
+            equivalents = load_equivalents()
+            skipped = [m for m in mutants if m.id not in campaign.results
+                       and any(listed(m, e) for e in equivalents)]
+            todo = [m for m in mutants if m not in skipped]
+            for m in skipped:
+                campaign.results[m.id] = {"id": m.id, "file": m.file, "line_no": m.line_no,
+                                          "operator": m.operator, "original": m.original,
+                                          "mutated": m.mutated, "status": SURVIVED}
+            title += f", {len(skipped)} listed as equivalent and not run"
         try:
-            campaign.run(mutants)
+            campaign.run(todo)
         except KeyboardInterrupt:
             sys.exit("interrupted: the results so far are kept, a new run continues from them")
         title += f", run in {(time.monotonic() - start) / 60:.0f} min"
