@@ -83,6 +83,20 @@ inline double negative_if(bool negative, double value) noexcept {
                                  (std::uint64_t{negative} << 63));
 }
 
+// The sign bit of a double for the first byte of a token: set for '-' alone.  One
+// load and an or negate a value, where a comparison takes four instructions.
+inline constexpr auto SIGN_BIT_OF = [] {
+    std::array<std::uint64_t, 256> table{};
+    table['-'] = std::uint64_t{1} << 63;
+    return table;
+}();
+
+// value, negated when first_byte is '-'.
+inline double negative_if_minus(char first_byte, double value) noexcept {
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) |
+                                 SIGN_BIT_OF[static_cast<unsigned char>(first_byte)]);
+}
+
 // Appends n digits (0 <= n, and at most 19 in all) at offset `at` of a text that has
 // `room` bytes from base on to mantissa, eight at a time.
 inline std::uint64_t append_digits(std::uint64_t mantissa, const char* base, std::ptrdiff_t at,
@@ -151,7 +165,7 @@ QUORVEL_ALWAYS_INLINE const char* read_by_words(const char* begin, const char* e
     std::uint64_t mantissa = first < 8 ? ed::value_of_first(w0 >> (8 * sign), integer_digits)
                                        : append_digits(0, begin, sign, integer_digits, room);
     if (point) mantissa = append_digits(mantissa, begin, first + 1, fraction_digits, room);
-    value = negative_if(first_byte == '-', decimal_fraction_to_double(mantissa, fraction_digits));
+    value = negative_if_minus(first_byte, decimal_fraction_to_double(mantissa, fraction_digits));
     return begin + last;
 }
 
@@ -221,7 +235,7 @@ QUORVEL_ALWAYS_INLINE const char* read_by_vectors(const char* begin, const char*
         const std::uint64_t mantissa = d.digits * eight_digits::POWERS_OF_TEN[rest] + d.tail;
         value = long_fraction_to_double(mantissa, fraction_digits);
     }
-    value = negative_if(first_byte == '-', value);
+    value = negative_if_minus(first_byte, value);
     return begin + last;
 }
 #endif
@@ -257,6 +271,16 @@ QUORVEL_ALWAYS_INLINE const char* read_short_text(const char* begin, const char*
 
 }  // namespace number_detail
 
+// read_finite_number for at least sixteen bytes of text.
+QUORVEL_ALWAYS_INLINE const char* read_long_text_number(const char* begin, const char* end,
+                                                        double& value) noexcept {
+#ifdef QUORVEL_HAVE_SSE2
+    return number_detail::read_by_vectors(begin, end, value);
+#else
+    return number_detail::read_by_words(begin, end, value);
+#endif
+}
+
 // Reads a finite number token that starts at begin (end is the end of the text):
 // returns its end and sets value, or returns nullptr when the token is not a finite
 // number (read_number_token says what it is); in particular when begin is at the end
@@ -264,13 +288,7 @@ QUORVEL_ALWAYS_INLINE const char* read_short_text(const char* begin, const char*
 // pointer and a double stay in registers where a returned NumberToken may not.
 QUORVEL_ALWAYS_INLINE const char* read_finite_number(const char* begin, const char* end,
                                                      double& value) noexcept {
-    if (end - begin >= 16) [[likely]] {
-#ifdef QUORVEL_HAVE_SSE2
-        return number_detail::read_by_vectors(begin, end, value);
-#else
-        return number_detail::read_by_words(begin, end, value);
-#endif
-    }
+    if (end - begin >= 16) [[likely]] return read_long_text_number(begin, end, value);
     return number_detail::read_short_text(begin, end, value);
 }
 
