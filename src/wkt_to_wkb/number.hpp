@@ -288,7 +288,9 @@ QUORVEL_ALWAYS_INLINE const char* read_long_text_number(const char* begin, const
 // pointer and a double stay in registers where a returned NumberToken may not.
 QUORVEL_ALWAYS_INLINE const char* read_finite_number(const char* begin, const char* end,
                                                      double& value) noexcept {
-    if (end - begin >= 16) [[likely]] return read_long_text_number(begin, end, value);
+    if (end - begin >= 16) [[likely]] {
+        return read_long_text_number(begin, end, value);
+    }
     return number_detail::read_short_text(begin, end, value);
 }
 
