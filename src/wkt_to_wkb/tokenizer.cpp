@@ -100,13 +100,15 @@ int WktTokenizer::read_finite_numbers(double* values, int n) noexcept {
     double* out = values;
     double* const out_end = values + n;
     while (out != out_end) {
-        // One space, the separator of nearly every number, is passed over first and
-        // without a branch; other whitespace makes the read fail and is skipped
-        // below.  With more than sixteen bytes left, sixteen remain after the space
-        // and the token is read without a second test of the length.
+        // One space, the separator of nearly every number, is passed over first;
+        // other whitespace makes the read fail and is skipped below.  With more than
+        // sixteen bytes left, sixteen remain after the space and the token is read
+        // without a second test of the length.  The space is a branch, which the
+        // processor guesses: as an addition (p += *p == ' ') it would make where the
+        // next token starts wait for the load of *p.
         const char* token_end;
         if (end - p > 16) [[likely]] {
-            p += *p == ' ';
+            if (*p == ' ') ++p;
             token_end = read_long_text_number(p, end, *out);
         } else {
             if (p < end && *p == ' ') ++p;
