@@ -77,12 +77,6 @@ inline const char* finite_in_full(const char* begin, const char* end, double& va
     return number.form == NumberForm::Finite ? number.end : nullptr;
 }
 
-// value, negated when negative is set: the sign bit set rather than a branch.
-inline double negative_if(bool negative, double value) noexcept {
-    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) |
-                                 (std::uint64_t{negative} << 63));
-}
-
 // The sign bit of a double for the first byte of a token: set for '-' alone.  One
 // load and an or negate a value, where a comparison takes four instructions.
 inline constexpr auto SIGN_BIT_OF = [] {
@@ -91,7 +85,7 @@ inline constexpr auto SIGN_BIT_OF = [] {
     return table;
 }();
 
-// value, negated when first_byte is '-'.
+// value, negated when first_byte is '-': the sign bit set rather than a branch.
 inline double negative_if_minus(char first_byte, double value) noexcept {
     return std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) |
                                  SIGN_BIT_OF[static_cast<unsigned char>(first_byte)]);
@@ -245,7 +239,6 @@ QUORVEL_ALWAYS_INLINE const char* read_by_vectors(const char* begin, const char*
 QUORVEL_ALWAYS_INLINE const char* read_short_text(const char* begin, const char* end,
                                                   double& value) noexcept {
     const char* q = begin;
-    const bool negative = q < end && *q == '-';
     if (q < end && (*q == '-' || *q == '+')) ++q;
     std::uint64_t mantissa = 0;
     const char* const integer_begin = q;
@@ -265,7 +258,8 @@ QUORVEL_ALWAYS_INLINE const char* read_short_text(const char* begin, const char*
     if (!any_digit || (q < end && is_number_byte(*q))) [[unlikely]] {
         return finite_in_full(begin, end, value);
     }
-    value = negative_if(negative, short_fraction_to_double(mantissa, fraction_digits));
+    // A token that reads has a digit, so begin < end.
+    value = negative_if_minus(*begin, short_fraction_to_double(mantissa, fraction_digits));
     return q;
 }
 

@@ -117,13 +117,10 @@ int WktTokenizer::read_finite_numbers(double* values, int n) noexcept {
         if (token_end == nullptr) [[unlikely]] {
             // No number here: whitespace is skipped and the token read again,
             // anything else is left to the caller.
-            const char* skipped = p;
-            while (skipped < end && is_ascii_space(static_cast<unsigned char>(*skipped))) {
-                ++skipped;
-            }
-            skipped = skip_unicode_white_space(skipped, end);
-            if (skipped == p) break;
-            p = skipped;
+            pos_ = static_cast<std::size_t>(p - data);
+            skip_whitespace();
+            if (data + pos_ == p) break;
+            p = data + pos_;
             continue;
         }
         p = token_end;
