@@ -415,6 +415,11 @@ DEFECTS = [
     ("1 -1-2", "-1-2", "invalid number -1-2 at position {p}"),
     ("1 2.5e", "2.5e", "invalid number 2.5e at position {p}"),
     ("1 x2", "x2", "expected number at position {p}, got x2, 3 4, 3"),
+    # Right after a token that goes on past sixteen bytes: the bytes before '0' and
+    # after '9'; a UTF-8 lead byte as the seventeenth byte.
+    ("0.123456789012345/7 2", "/", "expected number at position {p}, got /7 2, 3 4,"),
+    ("0.123456789012345:7 2", ":", "expected number at position {p}, got :7 2, 3 4,"),
+    ("0.12345678901234\u0430 2", "\u0430", "expected number at position {p}, got \u0430 2, 3 4, "),
 ]
 
 

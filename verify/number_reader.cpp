@@ -457,7 +457,12 @@ struct Checker {
         }
 #ifdef QUORVEL_HAVE_SSE2
         if (text.size() >= 16) {
-            compare_path(text, "vector path, alone", nd::read_by_vectors, begin, end, end, expected);
+            compare_path(text, "vector path, alone", nd::read_by_vectors<false>, begin, end, end,
+                         expected);
+        }
+        if (text.size() >= 32) {
+            compare_path(text, "vector path, 32 bytes, alone", nd::read_by_vectors<true>, begin,
+                         end, end, expected);
         }
 #endif
         // Followed by a separator and more text, as in a coordinate list.
@@ -471,8 +476,12 @@ struct Checker {
         compare_path(text, "word path, followed", nd::read_by_words, pbegin, pend, token_end,
                      expected);
 #ifdef QUORVEL_HAVE_SSE2
-        compare_path(text, "vector path, followed", nd::read_by_vectors, pbegin, pend, token_end,
-                     expected);
+        compare_path(text, "vector path, followed", nd::read_by_vectors<false>, pbegin, pend,
+                     token_end, expected);
+        if (padded.size() >= 32) {
+            compare_path(text, "vector path, 32 bytes, followed", nd::read_by_vectors<true>, pbegin,
+                         pend, token_end, expected);
+        }
 #endif
         // The conversions, on the unsigned digits.
         const std::string digits = text[0] == '+' || text[0] == '-' ? text.substr(1) : text;

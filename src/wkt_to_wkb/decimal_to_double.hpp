@@ -87,17 +87,19 @@ double decimal_to_double_in_full(std::uint64_t mantissa, long long e10) noexcept
 // 54 kept are not all ones, so the low half cannot move them; the bits under the
 // rounding bit are neither all zeros nor all ones, so the value is neither an exact
 // tie nor near one; and the double is normal.  Returns false when it cannot settle
-// the value.
+// the value.  A caller that knows the double to be normal leaves out that test: a
+// nonzero mantissa times 10^-k, 0 <= k <= 22, lies in [10^-22, 2^64).
+template <bool KNOWN_NORMAL = false>
 QUORVEL_ALWAYS_INLINE bool scaled_product_to_double(std::uint64_t mantissa, std::uint64_t high,
                                                     int biased_base, double& value) noexcept {
     const int leading_zeros = std::countl_zero(mantissa);
     const UInt128 z = multiply_wide(mantissa << leading_zeros, high);
     const int upper = static_cast<int>(z.high >> 63);
-    const std::uint64_t m = z.high >> (9 + upper);  // below 2^54
+    const std::uint64_t m = upper != 0 ? z.high >> 10 : z.high >> 9;  // below 2^54
     // The biased exponent less one: the significand's leading bit adds the one.
     const int biased = biased_base + upper - leading_zeros;
-    if (((z.high + 1) & 0x1FF) == 0 || z.low + 1 <= 1 || static_cast<unsigned>(biased) >= 2046u)
-        [[unlikely]] {
+    if (((z.high + 1) & 0x1FF) == 0 || z.low + 1 <= 1 ||
+        (!KNOWN_NORMAL && static_cast<unsigned>(biased) >= 2046u)) [[unlikely]] {
         return false;
     }
     // Round half up (no tie here); a carry moves into the exponent, up to infinity.
@@ -110,17 +112,19 @@ inline bool product_to_double(std::uint64_t mantissa, int k, double& value) noex
                                     1085 + floor_log2_pow10(k), value);
 }
 
-// scaled_product_to_double's power and exponent for 10^-k, 0 <= k <= MAX_EXACT_POWER:
-// the fraction digits of a token without an exponent.
-struct FractionPower {
-    std::uint64_t high;
-    int biased_base;
+// scaled_product_to_double's powers and exponents for 10^-k, 0 <= k <= MAX_EXACT_POWER:
+// the fraction digits of a token without an exponent.  Two arrays rather than one of
+// pairs: an index scaled by 8 and by 4 reaches each entry without a multiplication.
+struct FractionPowers {
+    std::array<std::uint64_t, MAX_EXACT_POWER + 1> high;
+    std::array<int, MAX_EXACT_POWER + 1> biased_base;
 };
 inline constexpr auto FRACTION_POWERS = [] {
-    std::array<FractionPower, MAX_EXACT_POWER + 1> powers{};
+    FractionPowers powers{};
     for (int k = 0; k <= MAX_EXACT_POWER; ++k) {
-        powers[static_cast<std::size_t>(k)] = {POWERS_OF_TEN_128[-k - MIN_POWER_OF_TEN].high,
-                                               1085 + floor_log2_pow10(-k)};
+        const auto i = static_cast<std::size_t>(k);
+        powers.high[i] = POWERS_OF_TEN_128[-k - MIN_POWER_OF_TEN].high;
+        powers.biased_base[i] = 1085 + floor_log2_pow10(-k);
     }
     return powers;
 }();
@@ -188,11 +192,12 @@ inline double short_fraction_to_double(std::uint64_t mantissa, int k) noexcept {
 // shortcut would take about every other one: the one-product path for all, without
 // a branch that guesses wrong half of the time.
 inline double long_fraction_to_double(std::uint64_t mantissa, int k) noexcept {
+    using decimal_detail::FRACTION_POWERS;
     double value;
-    const decimal_detail::FractionPower& power =
-        decimal_detail::FRACTION_POWERS[static_cast<std::size_t>(k)];
-    if (mantissa != 0 && decimal_detail::scaled_product_to_double(
-                             mantissa, power.high, power.biased_base, value)) [[likely]] {
+    const auto i = static_cast<std::size_t>(k);
+    if (mantissa != 0 &&
+        decimal_detail::scaled_product_to_double<true>(
+            mantissa, FRACTION_POWERS.high[i], FRACTION_POWERS.biased_base[i], value)) [[likely]] {
         return value;
     }
     return decimal_detail::decimal_to_double_in_full(mantissa, -k);

@@ -164,9 +164,11 @@ QUORVEL_ALWAYS_INLINE const char* read_by_words(const char* begin, const char* e
 }
 
 #ifdef QUORVEL_HAVE_SSE2
-// read_number_token with sixteen bytes at a time, for at least sixteen bytes of text:
-// where the token ends from one digit mask (two for tokens of more than fifteen
-// bytes), then up to fifteen digits around the point at once.
+// read_number_token with sixteen bytes at a time, for at least sixteen bytes of text
+// (thirty-two when HAS_32_BYTES): where the token ends from one digit mask (two for
+// tokens of more than fifteen bytes), then up to fifteen digits around the point at
+// once.
+template <bool HAS_32_BYTES>
 QUORVEL_ALWAYS_INLINE const char* read_by_vectors(const char* begin, const char* end,
                                                   double& value) noexcept {
     namespace sd = sixteen_digits;
@@ -178,10 +180,9 @@ QUORVEL_ALWAYS_INLINE const char* read_by_vectors(const char* begin, const char*
     // them (bit 16).
     const unsigned digit_mask = static_cast<unsigned>(_mm_movemask_epi8(digit_bytes));
     unsigned stops = (digit_mask | sign) ^ 0x1FFFFu;
-    const int first = lowest_set_bit(stops);  // the point, or the end of an integer
-    if (first == 16) [[unlikely]] {
-        return finite_in_full(begin, end, value);
-    }
+    // The point, or the end of an integer; 16 when all sixteen bytes are digits (or a
+    // sign and digits), which has no point.
+    const int first = lowest_set_bit(stops);
     // Whether the first stop is the point, from the same sixteen bytes: a load of
     // begin[first] would put the memory's latency between where this token starts
     // and where the next one does (on some Intel cores it took half the time of a
@@ -193,30 +194,37 @@ QUORVEL_ALWAYS_INLINE const char* read_by_vectors(const char* begin, const char*
         stops &= stops - 1;
         last = lowest_set_bit(stops);
         if (last == 16) {
-            // The fraction goes on into the next sixteen bytes.  When all of them are
-            // digits, last is 32: more than 19 digits, which the general path reads
-            // below, after a look at begin[32].
-            if (end - begin <= 32) [[unlikely]] {
+            // The fraction goes on into the next sixteen bytes, of which only the
+            // first 4 + sign count as digits: with the sign, the point and 15 digits
+            // before them, that makes 19.  A longer run stops at a digit, which the
+            // test of begin[last] below sends to the general path.
+            if (!HAS_32_BYTES && end - begin < 32) [[unlikely]] {
                 return finite_in_full(begin, end, value);
             }
-            last = 16 + lowest_set_bit(~sd::digit_mask(sd::load(begin + 16)));
+            last = 16 + lowest_set_bit(
+                            ~sd::digit_mask_of_first(sd::load(begin + 16), 4 + std::size_t{sign}));
         }
+    } else if (first == 16) [[unlikely]] {
+        // Sixteen digits or more before any point: the general path.
+        return finite_in_full(begin, end, value);
     }
-    // No digit at all, an exponent or a malformed token: the general path tells.
-    if (last == static_cast<int>(sign + point) || is_number_byte(begin[last])) [[unlikely]] {
+    // An exponent or a malformed token: the general path tells.
+    if (is_number_byte(begin[last])) [[unlikely]] {
         return finite_in_full(begin, end, value);
     }
     if (last < 16) {
+        // No digit at all ("-", "."): the general path tells.  A token that goes on
+        // past sixteen bytes has fourteen digits or more.
+        if (last == static_cast<int>(sign + point)) [[unlikely]] {
+            return finite_in_full(begin, end, value);
+        }
         // At most fifteen digits: exact in a double, as is 10^(15 - first).
         value = short_fraction_to_double(sd::digits_around_point(v, digit_bytes, first, last),
                                          15 - first);
     } else {
         // Fifteen digits or fourteen after a sign from the first sixteen bytes, then
-        // the rest: at most five within 19 digits (every byte but the sign and the
-        // point is a digit).
-        if (last - static_cast<int>(sign) - 1 > 19) [[unlikely]] {
-            return finite_in_full(begin, end, value);
-        }
+        // the rest: at most four after them, five after a sign (every byte but the
+        // sign and the point is a digit).
         const int fraction_digits = last - first - 1;
         const int rest = last - 16;
         // The rest from the eight bytes that end the token (last >= 16), in the same
@@ -265,11 +273,14 @@ QUORVEL_ALWAYS_INLINE const char* read_short_text(const char* begin, const char*
 
 }  // namespace number_detail
 
-// read_finite_number for at least sixteen bytes of text.
+// read_finite_number for at least MIN_BYTES bytes of text, 16 or more; from 32 on, a
+// token's second sixteen bytes are read without a test of the length.
+template <int MIN_BYTES = 16>
 QUORVEL_ALWAYS_INLINE const char* read_long_text_number(const char* begin, const char* end,
                                                         double& value) noexcept {
+    static_assert(MIN_BYTES >= 16);
 #ifdef QUORVEL_HAVE_SSE2
-    return number_detail::read_by_vectors(begin, end, value);
+    return number_detail::read_by_vectors<MIN_BYTES >= 32>(begin, end, value);
 #else
     return number_detail::read_by_words(begin, end, value);
 #endif

@@ -102,14 +102,14 @@ int WktTokenizer::read_finite_numbers(double* values, int n) noexcept {
     while (out != out_end) {
         // One space, the separator of nearly every number, is passed over first;
         // other whitespace makes the read fail and is skipped below.  With more than
-        // sixteen bytes left, sixteen remain after the space and the token is read
-        // without a second test of the length.  The space is a branch, which the
+        // thirty-two bytes left, thirty-two remain after the space and the token is
+        // read without another test of the length.  The space is a branch, which the
         // processor guesses: as an addition (p += *p == ' ') it would make where the
         // next token starts wait for the load of *p.
         const char* token_end;
-        if (end - p > 16) [[likely]] {
+        if (end - p > 32) [[likely]] {
             if (*p == ' ') ++p;
-            token_end = read_long_text_number(p, end, *out);
+            token_end = read_long_text_number<32>(p, end, *out);
         } else {
             if (p < end && *p == ' ') ++p;
             token_end = read_finite_number(p, end, *out);
