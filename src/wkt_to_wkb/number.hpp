@@ -208,16 +208,11 @@ QUORVEL_ALWAYS_INLINE const char* read_by_vectors(const char* begin, const char*
         // Sixteen digits or more before any point: the general path.
         return finite_in_full(begin, end, value);
     }
-    // An exponent or a malformed token: the general path tells.
-    if (is_number_byte(begin[last])) [[unlikely]] {
+    // No digit at all, an exponent or a malformed token: the general path tells.
+    if (last == static_cast<int>(sign + point) || is_number_byte(begin[last])) [[unlikely]] {
         return finite_in_full(begin, end, value);
     }
     if (last < 16) {
-        // No digit at all ("-", "."): the general path tells.  A token that goes on
-        // past sixteen bytes has fourteen digits or more.
-        if (last == static_cast<int>(sign + point)) [[unlikely]] {
-            return finite_in_full(begin, end, value);
-        }
         // At most fifteen digits: exact in a double, as is 10^(15 - first).
         value = short_fraction_to_double(sd::digits_around_point(v, digit_bytes, first, last),
                                          15 - first);
