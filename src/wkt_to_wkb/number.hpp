@@ -195,14 +195,16 @@ QUORVEL_ALWAYS_INLINE const char* read_by_vectors(const char* begin, const char*
         last = lowest_set_bit(stops);
         if (last == 16) {
             // The fraction goes on into the next sixteen bytes, of which only the
-            // first 4 + sign count as digits: with the sign, the point and 15 digits
-            // before them, that makes 19.  A longer run stops at a digit, which the
-            // test of begin[last] below sends to the general path.
+            // first four count as digits: with the point and fifteen digits before
+            // them, that makes 19 (18 after a sign; a signed token of 19 digits
+            // takes the general path).  A longer run stops at a digit, which the
+            // test of begin[last] below sends to the general path.  The bounds of
+            // that mask are a constant: taken by the sign from a table, they put a
+            // second load on the way from one token's start to the next one's.
             if (!HAS_32_BYTES && end - begin < 32) [[unlikely]] {
                 return finite_in_full(begin, end, value);
             }
-            last = 16 + lowest_set_bit(
-                            ~sd::digit_mask_of_first(sd::load(begin + 16), 4 + std::size_t{sign}));
+            last = 16 + lowest_set_bit(~sd::first_digit_mask(sd::load(begin + 16)));
         }
     } else if (first == 16) [[unlikely]] {
         // Sixteen digits or more before any point: the general path.
@@ -218,8 +220,7 @@ QUORVEL_ALWAYS_INLINE const char* read_by_vectors(const char* begin, const char*
                                          15 - first);
     } else {
         // Fifteen digits or fourteen after a sign from the first sixteen bytes, then
-        // the rest: at most four after them, five after a sign (every byte but the
-        // sign and the point is a digit).
+        // the rest: at most four (every byte but the sign and the point is a digit).
         const int fraction_digits = last - first - 1;
         const int rest = last - 16;
         // The rest from the eight bytes that end the token (last >= 16), in the same

@@ -38,24 +38,22 @@ inline __m128i digit_bytes(__m128i v) noexcept {
     return _mm_cmplt_epi8(shifted, _mm_set1_epi8(static_cast<char>(0x80 + 10)));
 }
 
-// The bound of digit_bytes's signed comparison for the first MAX_COUNTED bytes, then
-// sixteen bounds that no byte is below: the sixteen at offset MAX_COUNTED - n count
-// the digits of the first n bytes only.
-inline constexpr std::size_t MAX_COUNTED = 5;
-alignas(32) inline constexpr auto DIGIT_BOUNDS = [] {
-    std::array<signed char, MAX_COUNTED + 16> bounds{};
+// The bounds of digit_bytes's signed comparison for the first COUNTED bytes, then
+// bounds that no byte is below.
+inline constexpr std::size_t COUNTED = 4;
+alignas(16) inline constexpr auto DIGIT_BOUNDS = [] {
+    std::array<signed char, 16> bounds{};
     for (std::size_t i = 0; i < bounds.size(); ++i) {
-        bounds[i] = static_cast<signed char>(i < MAX_COUNTED ? 0x80 + 10 : 0x80);
+        bounds[i] = static_cast<signed char>(i < COUNTED ? 0x80 + 10 : 0x80);
     }
     return bounds;
 }();
 
-// Bit i set when byte i of v is an ASCII digit and i < n, for n <= MAX_COUNTED: with
-// the table's bounds in place of a constant, as many instructions as digit_bytes.
-inline unsigned digit_mask_of_first(__m128i v, std::size_t n) noexcept {
+// Bit i set when byte i of v is an ASCII digit and i < COUNTED: with the table's
+// bounds, a constant, in place of digit_bytes's, as many instructions.
+inline unsigned first_digit_mask(__m128i v) noexcept {
     const __m128i shifted = _mm_add_epi8(v, _mm_set1_epi8(static_cast<char>(0x80 - '0')));
-    const __m128i bounds =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(DIGIT_BOUNDS.data() + MAX_COUNTED - n));
+    const __m128i bounds = _mm_load_si128(reinterpret_cast<const __m128i*>(DIGIT_BOUNDS.data()));
     return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(shifted, bounds)));
 }
 
