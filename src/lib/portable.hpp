@@ -29,11 +29,11 @@ namespace quorvel {
 
 // The index of the lowest set bit of x, which is not zero: std::countr_zero without
 // its case for zero, which costs a test and a branch on processors without TZCNT.
-inline int lowest_set_bit(unsigned x) noexcept {
+inline unsigned lowest_set_bit(unsigned x) noexcept {
 #if defined(__GNUC__) || defined(__clang__)
-    return __builtin_ctz(x);
+    return static_cast<unsigned>(__builtin_ctz(x));
 #else
-    return std::countr_zero(x);
+    return static_cast<unsigned>(std::countr_zero(x));
 #endif
 }
 

@@ -21,6 +21,9 @@
 // bit below the rounding bit is one (the value then lies that close to a point
 // halfway between two doubles), and an exact tie can only come from a power of ten
 // whose entry is exact.
+// For the fraction digits of a token without an exponent, the processor rounds: the
+// product's high half converts to the nearest double, which a power of two scales
+// exactly; the sign goes into that power as well.
 //
 // What the product cannot settle (a value that close to a halfway point, or more
 // than 19 significant digits whose truncations round differently) is settled
@@ -112,22 +115,46 @@ inline bool product_to_double(std::uint64_t mantissa, int k, double& value) noex
                                     1085 + floor_log2_pow10(k), value);
 }
 
-// scaled_product_to_double's powers and exponents for 10^-k, 0 <= k <= MAX_EXACT_POWER:
-// the fraction digits of a token without an exponent.  Two arrays rather than one of
-// pairs: an index scaled by 8 and by 4 reaches each entry without a multiplication.
+// The powers of long_fraction_to_double for 10^-k, 0 <= k <= MAX_EXACT_POWER: the
+// fraction digits of a token without an exponent.  For each, the high half of the
+// power and the bits of the double 2^(1025 + floor_log2_pow10(-k) - 1023), by which
+// the rounded product is scaled.  Two arrays rather than one of pairs: an index
+// scaled by 8 reaches each entry without a multiplication.
 struct FractionPowers {
     std::array<std::uint64_t, MAX_EXACT_POWER + 1> high;
-    std::array<int, MAX_EXACT_POWER + 1> biased_base;
+    std::array<std::uint64_t, MAX_EXACT_POWER + 1> scale;
 };
 inline constexpr auto FRACTION_POWERS = [] {
     FractionPowers powers{};
     for (int k = 0; k <= MAX_EXACT_POWER; ++k) {
         const auto i = static_cast<std::size_t>(k);
         powers.high[i] = POWERS_OF_TEN_128[-k - MIN_POWER_OF_TEN].high;
-        powers.biased_base[i] = 1085 + floor_log2_pow10(-k);
+        powers.scale[i] = static_cast<std::uint64_t>(1025 + floor_log2_pow10(-k)) << 52;
     }
     return powers;
 }();
+
+// scaled_product_to_double<true> for 10^-k, 0 <= k <= MAX_EXACT_POWER, rounded by the
+// processor: the product's high half, halved to fit a signed integer, converts to the
+// nearest double, which a power of two with sign_bit set in it then scales exactly
+// (the value is normal).  The same tests leave out the values the low half could move
+// and the possible ties; with them passed, the bits dropped are never all zero, and
+// the lowest bit set in their place makes a conversion that would tie round up, as
+// the exact value does.  Only where double arithmetic has no excess precision.
+QUORVEL_ALWAYS_INLINE bool fraction_product_to_double(std::uint64_t mantissa, unsigned k,
+                                                      std::uint64_t sign_bit,
+                                                      double& value) noexcept {
+    const int leading_zeros = std::countl_zero(mantissa);
+    const UInt128 z = multiply_wide(mantissa << leading_zeros, FRACTION_POWERS.high[k]);
+    if (((z.high + 1) & 0x1FF) == 0 || z.low + 1 <= 1) [[unlikely]] {
+        return false;
+    }
+    // z.high lies in [2^62, 2^64): the double of half of it in [2^61, 2^63).
+    const auto half = static_cast<double>(static_cast<std::int64_t>((z.high >> 1) | 1));
+    value = half * std::bit_cast<double>((FRACTION_POWERS.scale[k] | sign_bit) -
+                                         (static_cast<std::uint64_t>(leading_zeros) << 52));
+    return true;
+}
 
 // decimal_to_double without the exact shortcut.
 inline double decimal_product_to_double(std::uint64_t mantissa, long long e10) noexcept {
@@ -179,28 +206,36 @@ inline double decimal_fraction_to_double(std::uint64_t mantissa, int k) noexcept
 }
 
 // The same for a mantissa below 10^15, which is always exact.
-inline double short_fraction_to_double(std::uint64_t mantissa, int k) noexcept {
+inline double short_fraction_to_double(std::uint64_t mantissa, unsigned k) noexcept {
     if constexpr (decimal_detail::EXACT_DOUBLE_ARITHMETIC) {
-        return static_cast<double>(mantissa) /
-               decimal_detail::EXACT_POWERS_OF_TEN[static_cast<std::size_t>(k)];
+        return static_cast<double>(mantissa) / decimal_detail::EXACT_POWERS_OF_TEN[k];
     } else {
-        return decimal_detail::decimal_product_to_double(mantissa, -k);
+        return decimal_detail::decimal_product_to_double(mantissa, -static_cast<long long>(k));
     }
 }
 
 // The same for a mantissa of fifteen to nineteen digits (or zero), where the exact
 // shortcut would take about every other one: the one-product path for all, without
-// a branch that guesses wrong half of the time.
-inline double long_fraction_to_double(std::uint64_t mantissa, int k) noexcept {
+// a branch that guesses wrong half of the time.  sign_bit (0 or 2^63) is or-ed into
+// the double's bits: the sign of the token.
+inline double long_fraction_to_double(std::uint64_t mantissa, unsigned k,
+                                      std::uint64_t sign_bit) noexcept {
     using decimal_detail::FRACTION_POWERS;
     double value;
-    const auto i = static_cast<std::size_t>(k);
-    if (mantissa != 0 &&
-        decimal_detail::scaled_product_to_double<true>(
-            mantissa, FRACTION_POWERS.high[i], FRACTION_POWERS.biased_base[i], value)) [[likely]] {
-        return value;
+    if constexpr (decimal_detail::EXACT_DOUBLE_ARITHMETIC) {
+        if (mantissa != 0 &&
+            decimal_detail::fraction_product_to_double(mantissa, k, sign_bit, value)) [[likely]] {
+            return value;
+        }
+    } else {
+        if (mantissa != 0 && decimal_detail::scaled_product_to_double<true>(
+                                 mantissa, FRACTION_POWERS.high[k],
+                                 static_cast<int>(FRACTION_POWERS.scale[k] >> 52) + 60, value)) {
+            return std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) | sign_bit);
+        }
     }
-    return decimal_detail::decimal_to_double_in_full(mantissa, -k);
+    value = decimal_detail::decimal_to_double_in_full(mantissa, -static_cast<long long>(k));
+    return std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) | sign_bit);
 }
 
 // The same for the text of an unsigned decimal, digits [. digits] [(e|E) [+-] digits]

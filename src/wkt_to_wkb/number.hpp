@@ -182,14 +182,14 @@ QUORVEL_ALWAYS_INLINE const char* read_by_vectors(const char* begin, const char*
     unsigned stops = (digit_mask | sign) ^ 0x1FFFFu;
     // The point, or the end of an integer; 16 when all sixteen bytes are digits (or a
     // sign and digits), which has no point.
-    const int first = lowest_set_bit(stops);
+    const unsigned first = lowest_set_bit(stops);
     // Whether the first stop is the point, from the same sixteen bytes: a load of
     // begin[first] would put the memory's latency between where this token starts
     // and where the next one does (on some Intel cores it took half the time of a
     // coordinate).  A 0 or 1 rather than a bool: as a bool, clang tested a shifted
     // bit for the branch and made the 0 or 1 for the sum below again.
     const unsigned point = (sd::point_mask(v) >> first) & 1u;
-    int last = first;  // the first byte after the digits
+    unsigned last = first;  // the first byte after the digits
     if (point != 0) [[likely]] {
         stops &= stops - 1;
         last = lowest_set_bit(stops);
@@ -211,29 +211,29 @@ QUORVEL_ALWAYS_INLINE const char* read_by_vectors(const char* begin, const char*
         return finite_in_full(begin, end, value);
     }
     // No digit at all, an exponent or a malformed token: the general path tells.
-    if (last == static_cast<int>(sign + point) || is_number_byte(begin[last])) [[unlikely]] {
+    if (last == sign + point || is_number_byte(begin[last])) [[unlikely]] {
         return finite_in_full(begin, end, value);
     }
     if (last < 16) {
         // At most fifteen digits: exact in a double, as is 10^(15 - first).
-        value = short_fraction_to_double(sd::digits_around_point(v, digit_bytes, first, last),
-                                         15 - first);
+        value = negative_if_minus(
+            first_byte, short_fraction_to_double(
+                            sd::digits_around_point(v, digit_bytes, first, last), 15 - first));
     } else {
         // Fifteen digits or fourteen after a sign from the first sixteen bytes, then
         // the rest: at most four (every byte but the sign and the point is a digit).
-        const int fraction_digits = last - first - 1;
-        const int rest = last - 16;
+        const unsigned fraction_digits = last - first - 1;
+        const unsigned rest = last - 16;
         // The rest from the eight bytes that end the token (last >= 16), in the same
         // steps as the first sixteen.
-        const __m128i tail =
-            _mm_and_si128(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(begin + last - 8)),
-                          _mm_loadl_epi64(reinterpret_cast<const __m128i*>(
-                              &eight_digits::LAST_DIGITS[static_cast<std::size_t>(rest)])));
+        const __m128i tail = _mm_and_si128(
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(begin + last - 8)),
+            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&eight_digits::LAST_DIGITS[rest])));
         const sd::DigitsAndTail d = sd::digits_around_point_and_tail(v, digit_bytes, first, tail);
         const std::uint64_t mantissa = d.digits * eight_digits::POWERS_OF_TEN[rest] + d.tail;
-        value = long_fraction_to_double(mantissa, fraction_digits);
+        value = long_fraction_to_double(mantissa, fraction_digits,
+                                        SIGN_BIT_OF[static_cast<unsigned char>(first_byte)]);
     }
-    value = negative_if_minus(first_byte, value);
     return begin + last;
 }
 #endif
@@ -263,7 +263,8 @@ QUORVEL_ALWAYS_INLINE const char* read_short_text(const char* begin, const char*
         return finite_in_full(begin, end, value);
     }
     // A token that reads has a digit, so begin < end.
-    value = negative_if_minus(*begin, short_fraction_to_double(mantissa, fraction_digits));
+    value = negative_if_minus(
+        *begin, short_fraction_to_double(mantissa, static_cast<unsigned>(fraction_digits)));
     return q;
 }
 

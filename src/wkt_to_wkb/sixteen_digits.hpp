@@ -68,14 +68,14 @@ alignas(32) inline constexpr unsigned char ONES_THEN_ZEROS[32] = {
     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0,    0,    0,    0,    0,    0};
 
-inline __m128i first_bytes(int k) noexcept {
+inline __m128i first_bytes(unsigned k) noexcept {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(ONES_THEN_ZEROS + 16 - k));
 }
 
 // The digit values of v up to `end` (digits = digit_bytes(v)), every other byte (a
 // sign, the point) a zero digit, then the bytes up to the point's moved up one byte into
 // its place, for point < 16 and end <= 16.
-inline __m128i run_around_point(__m128i v, __m128i digits, int point, int end) noexcept {
+inline __m128i run_around_point(__m128i v, __m128i digits, unsigned point, unsigned end) noexcept {
     const __m128i values =
         _mm_and_si128(_mm_sub_epi8(v, _mm_set1_epi8('0')), _mm_and_si128(digits, first_bytes(end)));
     const __m128i moved =  // first_bytes(point + 1), without the addition
@@ -107,7 +107,8 @@ inline std::uint64_t sixteen_of(__m128i eights) noexcept {
 // point < 16 and end <= 16: an integer below 10^15 that, divided by 10^(15 - point),
 // is their value with the point in its place.  Every other byte (a sign, the point)
 // counts as a zero digit first; then the bytes up to the point's move up one.
-inline std::uint64_t digits_around_point(__m128i v, __m128i digits, int point, int end) noexcept {
+inline std::uint64_t digits_around_point(__m128i v, __m128i digits, unsigned point,
+                                         unsigned end) noexcept {
     const __m128i fours = fours_of(run_around_point(v, digits, point, end));
     // The eights, from pairs of the fours.
     return sixteen_of(_mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_set1_epi32(0x12710)));
@@ -120,7 +121,7 @@ struct DigitsAndTail {
     std::uint64_t digits;
     std::uint32_t tail;
 };
-inline DigitsAndTail digits_around_point_and_tail(__m128i v, __m128i digits, int point,
+inline DigitsAndTail digits_around_point_and_tail(__m128i v, __m128i digits, unsigned point,
                                                   __m128i tail) noexcept {
     const __m128i fours = fours_of(run_around_point(v, digits, point, 16));
     const __m128i tail_pairs = _mm_madd_epi16(_mm_unpacklo_epi8(tail, _mm_setzero_si128()),
