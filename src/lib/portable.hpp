@@ -29,8 +29,19 @@ namespace quorvel {
 
 // The index of the lowest set bit of x, which is not zero: std::countr_zero without
 // its case for zero, which costs a test and a branch on processors without TZCNT.
+// On x86-64 without BMI1 assumed, g++ encodes it as REP BSF, which processors with
+// BMI1 run as TZCNT and older ones as BSF (the same result for a nonzero x); clang
+// emits BSF, which on AMD Zen 4 takes several cycles where TZCNT takes one, and the
+// number reader's offsets pass through it (C++ write_ewkb on full-precision
+// coordinates: 10.0 ns per ordinate with BSF, 9.0 with TZCNT).  So clang gets the
+// encoding itself; the zero put in r first breaks BSF's dependency on its
+// destination's old value.
 inline unsigned lowest_set_bit(unsigned x) noexcept {
-#if defined(__GNUC__) || defined(__clang__)
+#if defined(__clang__) && defined(__x86_64__) && !defined(__BMI__)
+    unsigned r = 0;
+    __asm__("rep bsf %1, %0" : "+r"(r) : "r"(x) : "cc");
+    return r;
+#elif defined(__GNUC__) || defined(__clang__)
     return static_cast<unsigned>(__builtin_ctz(x));
 #else
     return static_cast<unsigned>(std::countr_zero(x));
