@@ -90,9 +90,7 @@ double decimal_to_double_in_full(std::uint64_t mantissa, long long e10) noexcept
 // 54 kept are not all ones, so the low half cannot move them; the bits under the
 // rounding bit are neither all zeros nor all ones, so the value is neither an exact
 // tie nor near one; and the double is normal.  Returns false when it cannot settle
-// the value.  A caller that knows the double to be normal leaves out that test: a
-// nonzero mantissa times 10^-k, 0 <= k <= 22, lies in [10^-22, 2^64).
-template <bool KNOWN_NORMAL = false>
+// the value.
 QUORVEL_ALWAYS_INLINE bool scaled_product_to_double(std::uint64_t mantissa, std::uint64_t high,
                                                     int biased_base, double& value) noexcept {
     const int leading_zeros = std::countl_zero(mantissa);
@@ -101,8 +99,8 @@ QUORVEL_ALWAYS_INLINE bool scaled_product_to_double(std::uint64_t mantissa, std:
     const std::uint64_t m = upper != 0 ? z.high >> 10 : z.high >> 9;  // below 2^54
     // The biased exponent less one: the significand's leading bit adds the one.
     const int biased = biased_base + upper - leading_zeros;
-    if (((z.high + 1) & 0x1FF) == 0 || z.low + 1 <= 1 ||
-        (!KNOWN_NORMAL && static_cast<unsigned>(biased) >= 2046u)) [[unlikely]] {
+    if (((z.high + 1) & 0x1FF) == 0 || z.low + 1 <= 1 || static_cast<unsigned>(biased) >= 2046u)
+        [[unlikely]] {
         return false;
     }
     // Round half up (no tie here); a carry moves into the exponent, up to infinity.
@@ -134,13 +132,14 @@ inline constexpr auto FRACTION_POWERS = [] {
     return powers;
 }();
 
-// scaled_product_to_double<true> for 10^-k, 0 <= k <= MAX_EXACT_POWER, rounded by the
+// scaled_product_to_double for 10^-k, 0 <= k <= MAX_EXACT_POWER, rounded by the
 // processor: the product's high half, halved to fit a signed integer, converts to the
 // nearest double, which a power of two with sign_bit set in it then scales exactly
-// (the value is normal).  The same tests leave out the values the low half could move
-// and the possible ties; with them passed, the bits dropped are never all zero, and
-// the lowest bit set in their place makes a conversion that would tie round up, as
-// the exact value does.  Only where double arithmetic has no excess precision.
+// (a nonzero mantissa times 10^-k lies in [10^-22, 2^64): the double is normal).  The
+// same tests leave out the values the low half could move and the possible ties; with
+// them passed, the bits dropped are never all zero, and the lowest bit set in their
+// place makes a conversion that would tie round up, as the exact value does.  Only
+// where double arithmetic has no excess precision.
 QUORVEL_ALWAYS_INLINE bool fraction_product_to_double(std::uint64_t mantissa, unsigned k,
                                                       std::uint64_t sign_bit,
                                                       double& value) noexcept {
@@ -220,21 +219,15 @@ inline double short_fraction_to_double(std::uint64_t mantissa, unsigned k) noexc
 // the double's bits: the sign of the token.
 inline double long_fraction_to_double(std::uint64_t mantissa, unsigned k,
                                       std::uint64_t sign_bit) noexcept {
-    using decimal_detail::FRACTION_POWERS;
     double value;
-    if constexpr (decimal_detail::EXACT_DOUBLE_ARITHMETIC) {
-        if (mantissa != 0 &&
-            decimal_detail::fraction_product_to_double(mantissa, k, sign_bit, value)) [[likely]] {
-            return value;
-        }
+    if constexpr (!decimal_detail::EXACT_DOUBLE_ARITHMETIC) {
+        value = decimal_detail::decimal_product_to_double(mantissa, -static_cast<long long>(k));
+    } else if (mantissa != 0 && decimal_detail::fraction_product_to_double(mantissa, k, sign_bit,
+                                                                           value)) [[likely]] {
+        return value;
     } else {
-        if (mantissa != 0 && decimal_detail::scaled_product_to_double<true>(
-                                 mantissa, FRACTION_POWERS.high[k],
-                                 static_cast<int>(FRACTION_POWERS.scale[k] >> 52) + 60, value)) {
-            return std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) | sign_bit);
-        }
+        value = decimal_detail::decimal_to_double_in_full(mantissa, -static_cast<long long>(k));
     }
-    value = decimal_detail::decimal_to_double_in_full(mantissa, -static_cast<long long>(k));
     return std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) | sign_bit);
 }
 
