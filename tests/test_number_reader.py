@@ -18,10 +18,11 @@ def bits(value):
     return struct.pack("<d", value)
 
 
-def read(token):
-    """The first ordinate of POINT(token 0), or None when the number is refused."""
+def read(token, after=""):
+    """The first ordinate of POINT(token 0) followed by `after`, or None when the number
+    is refused."""
     try:
-        return struct.unpack("<d", quorvel.wkt_to_wkb("POINT(%s 0)" % token)[5:13])[0]
+        return struct.unpack("<d", quorvel.wkt_to_wkb("POINT(%s 0)%s" % (token, after))[5:13])[0]
     except ValueError:
         return None
 
@@ -66,6 +67,19 @@ def test_hard_case_reads_as_float_does(token):
         assert got is None
     else:
         assert bits(got) == bits(expected)
+
+
+# Tokens of 16 to 20 bytes with 32 bytes of text from their start, which the reader
+# settles with one product rounded by the processor: ties of 19 digits, which the
+# product, just below them, leaves to the exact path (2^49 + 1/16 rounds down to even,
+# 2^49 + 3/16 up), their neighbours, a negative token and a negative zero.
+LONG_FRACTIONS = ["562949953421312.0625", "562949953421312.1875", "562949953421312.1874",
+                  "562949953421312.1876", "-0.12345678901234567", "-0.0000000000000000"]
+
+
+@pytest.mark.parametrize("token", LONG_FRACTIONS)
+def test_long_fraction_reads_as_float_does(token):
+    assert bits(read(token, after=" " * 32)) == bits(float(token))
 
 
 finite = st.floats(allow_nan=False, allow_infinity=False, min_value=0.0,
