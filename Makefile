@@ -170,13 +170,15 @@ test-asan: venv
 install: venv
 	$(PIP) install . $(BUILD_FLAGS)
 
-# System packages, installed when missing and this user may (root with apt-get).
+# System packages, installed when missing and this user may (root with apt-get); a
+# second target that installs at the same time waits for the first one's lock.
 deps:
 	@missing=$$(for p in $(DEBIAN_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null; then \
 	    echo "installing Debian packages: $$missing"; \
-	    (apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing) >/dev/null \
+	    (apt-get -o DPkg::Lock::Timeout=1800 update -qq && DEBIAN_FRONTEND=noninteractive \
+	     apt-get -o DPkg::Lock::Timeout=1800 install -y -qq $$missing) >/dev/null \
 	      || echo "warning: could not install $$missing"; \
 	  else echo "note: Debian packages not installed (not root): $$missing"; fi; \
 	fi
