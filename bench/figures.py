@@ -5,6 +5,8 @@ A page marks each place a script writes with two HTML comments, invisible on the
 rendered page: `<!-- bench/drivers.py: duckdb -->` names the script and the place,
 and `<!-- end -->` closes it.  Where the opening comment ends its line, the figures
 stand on lines of their own (a table); otherwise they stand inside the sentence.
+tests/test_docs.py checks that every measured figure of the README and docs/ stands
+in such a place and that the script named there writes it.
 """
 
 from __future__ import annotations

@@ -170,6 +170,37 @@ def test_every_page_opens_with_its_pip_line_and_names_known_services():
     assert guides <= extras.keys()
 
 
+# A measured figure: a number with a unit of time, a ratio or a rate.  bench/figures.py
+# writes each between the comments that name its script and place.
+FIGURE = re.compile(r"(?<![\w.])\d(?:[\d,.]*\d)?\s?(?:ns|µs|us|ms|s|seconds?|minutes?|hours?|×|x|%|times"
+                    r"|million|thousand|M|k|rows/s)(?![\w-])"
+                    r"|\b(?:twice|(?:two|three|four|five|six|seven|eight|nine|ten|a hundred) times)\b", re.I)
+# A table cell that is a number, with its ratio in brackets or not.
+CELL = re.compile(r"^\|.*\|\s*\d[\d,]*(?:\.\d+)?\s*(?:\([^|]*\))?\s*(?=\|)", re.M)
+REGION = re.compile(r"<!-- ([\w./-]+\.py): ([\w-]+) -->(.*?)<!-- end -->", re.S)
+
+
+@pytest.mark.parametrize("path", [p for p in PAGES if p.name != "development.md"], ids=lambda p: p.name)
+def test_every_measured_figure_is_written_by_its_script(path):
+    text = path.read_text(encoding="utf-8")
+    for script, place, _ in REGION.findall(text):
+        # The script, or a module of bench/ that it imports, names the place it writes.
+        source = (ROOT / script).read_text()
+        for module in re.findall(r"^import (\w+)", source, re.M):
+            if (ROOT / "bench" / f"{module}.py").exists():
+                source += (ROOT / "bench" / f"{module}.py").read_text()
+        assert "figures" in source and f'"{place}"' in source, (script, place)
+    prose = re.sub(r"`[^`\n]*`", "", re.sub(r"^```.*?^```$", "", REGION.sub("", text), flags=re.M | re.S))
+    assert FIGURE.findall(prose) + CELL.findall(prose) == []
+
+
+def test_the_readme_counts_the_functions():
+    import quorvel
+
+    counted = re.search(r"^(\w+) functions\.", (ROOT / "README.md").read_text(), re.M)[1]
+    assert counted == ["Eleven", "Twelve", "Thirteen"][len(quorvel.__all__) - 11]
+
+
 def test_every_make_target_named_has_a_rule():
     # A .PHONY target without a rule does nothing and succeeds: CI would pass a step
     # that never ran.
