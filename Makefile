@@ -128,6 +128,16 @@ bench-scale: venv
 	$(PIP) install '.[bench]' $(BUILD_FLAGS)
 	$(PY) bench/scale.py $(SCALE_ARGS)
 
+# The guides' recipes timed (bench/drivers.py): PostgreSQL through psycopg, asyncpg and
+# SQLAlchemy against a throwaway PostGIS, DuckDB, and Spark on local[2]; it writes its
+# tables into docs/postgis.md, docs/duckdb.md and docs/at-scale.md.  DRIVERS_ARGS=--quick
+# for a short run, "--only duckdb" for one part.
+.PHONY: bench-drivers
+bench-drivers: venv
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(TEST_PACKAGES)"
+	$(PIP) install '.[test,guides]' $(BUILD_FLAGS)
+	$(PY) bench/drivers.py $(DRIVERS_ARGS)
+
 # Fuzzing: clang and libFuzzer from Debian; cmake from the environment.
 FUZZ_PACKAGES ?= clang libclang-rt-14-dev
 FUZZ_SECONDS ?= 60

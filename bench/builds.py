@@ -193,6 +193,8 @@ def main(argv: list[str] | None = None) -> int:
                         help="build and time only these builds (repeatable): "
                         + ", ".join(b.name for b in BUILDS))
     parser.add_argument("--check", action="store_true", help="exit 1 when a target fails")
+    parser.add_argument("--docs", action=argparse.BooleanOptionalAction, default=None,
+                        help="write the table into docs/performance.md (default: on a full run)")
     parser.add_argument("--processes", type=int, default=5,
                         help="processes per build (2 with --quick); a row's figure is "
                         "its best over them")
@@ -295,6 +297,25 @@ def main(argv: list[str] | None = None) -> int:
     }
     path = results_dir / "builds.json"
     path.write_text(json.dumps(result, indent=2) + "\n")
+    if args.docs if args.docs is not None else not args.quick:
+        import datetime
+
+        import figures as pages
+
+        held = [f"{t['target'].split(' within')[0].replace('->', ' → ')}, {t['build']}:"
+                f" {report.fmt_ratio(t['measured']).replace('x', '×')} ({t['worst_row']})" for t in summary]
+        pages.write("bench/builds.py", "builds", "\n\n".join([
+            f"Measured on {datetime.date.today().isoformat()}"
+            + (" (a short run, --quick: provisional)" if args.quick else "")
+            + f", {pages.machine()}: ns per coordinate from Python, the best of {processes} processes per"
+            f" build and of {settings.repeats} rounds in each, with the ratio to the fastest build of the row;"
+            f" {polygons:,} polygons and LineStrings of 1,000 vertices.",
+            pages.markdown_table(["input", "direction", *(b.label for b in builds)],
+                                 [[row[0], row[1].replace("->", " → "), *(c.replace("x)", "×)") for c in row[2:])]
+                                  for row in table_rows]),
+            f"Every build within {SPREAD:g}× of the fastest on every row, each direction: "
+            + ("yes" if all(t["passed"] for t in summary) else "no") + "; the worst row of each: "
+            + "; ".join(held) + "."]))
     print(f"\nwrote {path}; load average at the end {os.getloadavg()[0]:.2f}")
     failed = differ or any(t["passed"] is False for t in summary)
     return 1 if args.check and failed else 0

@@ -4,6 +4,7 @@ geometry size."""
 
 from __future__ import annotations
 
+import re
 from pathlib import Path
 from typing import Any
 
@@ -421,3 +422,78 @@ def plot(cases: list[Any], floor: dict[str, Any], path: Path) -> Path | None:
     fig.savefig(path, dpi=110)
     plt.close(fig)
     return path
+
+
+# --- the figures of the README and docs/performance.md -----------------------------
+
+DOC_KINDS = {"lonlat": "longitude/latitude with 6 or 7 decimals", "random": "full-precision doubles"}
+
+
+def doc_ratio(r: float) -> str:
+    return fmt_ratio(r).replace("x", "×")
+
+
+def docs_figures(analysis: dict[str, Any], agreement: dict[str, Any], meta: dict[str, Any],
+                 polygons: int, rounds: int) -> dict[str, str]:
+    """Each place of the README and docs/performance.md that make bench writes: its text."""
+    import figures
+
+    r = analysis["ratios"]
+    run = (f"the best of {rounds} rounds of one `make bench` run on {meta['date'][:10]}"
+           f" ({figures.machine()}, CPython {meta['python']}, shapely {meta['shapely']} with GEOS"
+           f" {meta['geos']}, geoarrow-c {meta['geoarrow_c']} with pyarrow {meta['pyarrow']}"
+           + ("; a short run, --quick: provisional)" if meta["mode"] == "quick" else ")"))
+    polygon_rows = {(row["kind"], row["direction"]): row for row in r["polygons"]}
+    readme = figures.markdown_table(
+        ["coordinates, direction", "quorvel", "geoarrow-c", "shapely"],
+        [[f"{DOC_KINDS[kind]}, {ARROW[d].replace('->', ' → ')}", f"{row['quorvel_ns']:.1f}",
+          fmt_num(row["geoarrow_ns"]), fmt_num(row["shapely_ns"])]
+         for d in POLYGON_TARGETS for kind in DOC_KINDS if (row := polygon_rows.get((kind, d)))])
+    table_polygons = figures.markdown_table(
+        ["coordinates", "direction", "quorvel", "geoarrow-c", "speed-up", "shapely", "speed-up"],
+        [[row["kind"], ARROW[row["direction"]].replace("->", " → "), f"{row['quorvel_ns']:.1f}",
+          fmt_num(row["geoarrow_ns"]), "-" if row["vs_geoarrow"] is None else doc_ratio(row["vs_geoarrow"]),
+          fmt_num(row["shapely_ns"]), "-" if row["vs_shapely"] is None else doc_ratio(row["vs_shapely"])]
+         for d in POLYGON_TARGETS for row in r["polygons"] if row["direction"] == d])
+    exact = {kind: agreement.get(f"{polygons:,} polygons x 100 vertices, {kind}", {}) for kind in POLYGON_KINDS}
+    unit = exact["unit"]
+    point = [row["speedup"] for row in r["speedup_vs_shapely"] if row["input"] == "point, lonlat"]
+    groups: dict[str, list[dict[str, Any]]] = {}
+    for t in analysis["targets"]:
+        groups.setdefault(t["target"], []).append(t)
+    targets = figures.markdown_table(
+        ["target", "measured", "holds"],
+        [[re.sub(r"(\d)x\b", "\\1×", name.replace("->", " → ").replace("<=", "≤").replace(">=", "≥")),
+          ", ".join(f"{t['case']}: {'-' if t['measured'] is None else doc_ratio(t['measured'])}" for t in ts),
+          "n/a" if any(t["passed"] is None for t in ts) else
+          ("yes" if all(t["passed"] for t in ts) else
+           "no: " + ", ".join(t["case"] for t in ts if not t["passed"]))]
+         for name, ts in groups.items()])
+    held = sum(t["passed"] is True for t in analysis["targets"])
+    per_call: dict[str, dict[str, float | None]] = {}
+    for row in r["speedup_vs_shapely"]:
+        if row["input"] in ("point, lonlat", "LineString 1,000 vertices, lonlat",
+                            "LineString 1,000 vertices, random"):
+            per_call.setdefault(row["input"], {})[row["direction"]] = row["speedup"]
+    return {
+        "readme-polygons": f"Nanoseconds per coordinate on {polygons:,} polygons of 100 vertices, {run}; quorvel"
+                           " one call per polygon, the others one vectorized call over the batch:\n\n" + readme,
+        "readme-exact": (f"Of {unit.get('geometries', 0):,} polygons of full-precision doubles in [0, 1), the text of"
+                         f" quorvel read back as the same doubles for {unit.get('quorvel_text_exact', 0):,}, that of"
+                         f" geoarrow-c for {unit.get('geoarrow_text_exact', 0):,} and that of shapely for"
+                         f" {unit.get('shapely_text_exact', 0):,}."),
+        "point-speedup": f"{min(point):.0f} to {max(point):.0f} times" if point else "-",
+        "measured": f"Measured with {run}.",
+        "polygons": table_polygons,
+        "exact": "Of the first polygons of each batch, how many read back to the same doubles from each"
+                 " library's text:\n\n" + figures.markdown_table(
+                     ["coordinates", "polygons", "quorvel", "geoarrow-c", "shapely"],
+                     [[kind, f"{a.get('geometries', 0):,}", f"{a.get('quorvel_text_exact', 0):,}",
+                       f"{a.get('geoarrow_text_exact', 0):,}", f"{a.get('shapely_text_exact', 0):,}"]
+                      for kind, a in exact.items()]),
+        "targets": f"{held} of {len(analysis['targets'])} measurements meet their target.\n\n" + targets,
+        "per-call": figures.markdown_table(
+            ["input", *(ARROW[d].replace("->", " → ") for d in ARROW)],
+            [[label, *("-" if v.get(d) is None else doc_ratio(v[d]) for d in ARROW)]
+             for label, v in per_call.items()]),
+    }

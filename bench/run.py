@@ -18,6 +18,7 @@ import importlib.metadata
 import json
 import os
 import platform
+import shutil
 import sys
 import time
 from dataclasses import asdict, dataclass, field
@@ -352,6 +353,9 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--check", action="store_true",
                         help="exit with status 1 when a target fails")
     parser.add_argument("--verbose", "-v", action="store_true", help="print every case as it runs")
+    parser.add_argument("--docs", action=argparse.BooleanOptionalAction, default=None,
+                        help="write the figures of the README and docs/performance.md and the plot"
+                        " into them (default: on a full run, not with --quick)")
     args = parser.parse_args(argv)
 
     try:
@@ -418,10 +422,18 @@ def main(argv: list[str] | None = None) -> int:
     json_path = results_dir / "results.json"
     json_path.write_text(json.dumps(out, indent=2) + "\n")
     print(f"\nwrote {json_path}")
-    if not args.no_plot:
-        png = report.plot(cases, floor, results_dir / "ns_per_coordinate.png")
+    png = None if args.no_plot else report.plot(cases, floor, results_dir / "ns_per_coordinate.png")
+    if png:
+        print(f"wrote {png}")
+    if args.docs if args.docs is not None else not args.quick:
+        import figures
+
+        for place, text in report.docs_figures(analysis, agreement, meta, cfg.polygons,
+                                               cfg.heavy_repeats).items():
+            figures.write("bench/run.py", place, text)
         if png:
-            print(f"wrote {png}")
+            shutil.copyfile(png, REPO_DIR / "docs" / png.name)
+        print("wrote the figures of README.md and docs/performance.md")
     print(f"total {meta['seconds']} s, load average at the end {meta['load_average'][0]:.2f}")
     failed = [t for t in analysis["targets"] if t["passed"] is False]
     held = sum(t["passed"] is True for t in analysis["targets"])

@@ -248,6 +248,89 @@ def report(cfg: dict, rows: dict[str, int], stats: dict) -> list[str]:
     return lines
 
 
+def docs_figures(cfg: dict, rows: dict[str, int], stats: dict, versions: dict, loads: list,
+                 rounds: int, quick: bool) -> dict[str, str]:
+    """Each place of docs/performance.md and docs/at-scale.md that this script writes: its text."""
+    import figures
+
+    def med(key: str) -> float:
+        return stats[key]["median"]
+
+    def spread(key: str, n: int, scale: float = 1e6) -> str:
+        s = stats[key]
+        return f"{n / s['median'] / scale:.2f} ({n / s['max'] / scale:.2f}-{n / s['min'] / scale:.2f})"
+
+    def span(values: list[float], digits: int = 1) -> str:
+        lo, hi = min(values), max(values)
+        return f"{lo:,.{digits}f}" if round(lo, digits) == round(hi, digits) else f"{lo:,.{digits}f} to {hi:,.{digits}f}"
+
+    main_rows, overhead_rows = [], []
+    one, dask_work, task_us, busy, pickled, by_map = {}, [], [], {}, {}, []
+    for table, n in rows.items():
+        for direction in DIRECTIONS:
+            key = f"{table}/{direction}"
+            one[key] = med(f"{key}/one")
+            name = f"{table}, {direction.replace('_to_', ' → ').upper()}"
+            cells = [name, spread(f"{key}/one", n)]
+            for pool in POOLS:
+                size = min(cfg["pool_chunks"][table], key=lambda c: med(f"{key}/{pool}/{c}"))
+                cells.append(f"{n / med(f'{key}/{pool}/{size}') / 1e6:.2f}, {one[key] / med(f'{key}/{pool}/{size}'):.2f}×,"
+                             f" {size:,}")
+            phases = {c: {p: med(f"{key}/dask/{c}/{p}") for p in ("in", "work", "out")}
+                      for c in cfg["dask_partition_rows"][table]}
+            size = min(phases, key=lambda c: phases[c]["work"])
+            dask_work.append(one[key] / phases[size]["work"])
+            cells.append(f"{n / phases[size]['work'] / 1e6:.2f}, {dask_work[-1]:.2f}×, {size:,}")
+            total = min(phases, key=lambda c: sum(phases[c].values()))
+            cells.append(f"{n / sum(phases[total].values()) / 1e6:.2f}, {one[key] / sum(phases[total].values()):.2f}×")
+            main_rows.append(cells)
+            small, large = cfg["pool_chunks"][table][0], cfg["pool_chunks"][table][-1]
+            costs = [(med(f"{key}/{pool}/{small}") - med(f"{key}/{pool}/{large}"))
+                     / (tasks(n, small) - tasks(n, large)) * 1e6 for pool in POOLS]
+            task_us += costs
+            large_chunks = [c for c in cfg["pool_chunks"][table] if c >= 1_000] or cfg["pool_chunks"][table]
+            here = [(med(f"{key}/pickle/{c}/in_dump") + med(f"{key}/pickle/{c}/out_load")) * 1e9 / n
+                    for c in large_chunks]
+            parent = [med(f"{key}/{pool}/{c}/busy") * 1e9 / n for pool in POOLS for c in large_chunks]
+            pickled.setdefault(table, []).extend(h / (one[key] * 1e9 / n) for h in here)
+            busy.setdefault(table, []).extend(b / (one[key] * 1e9 / n) for b in parent)
+            by_map.append(med(f"{key}/map") / med(f"{key}/tolist"))
+            overhead_rows.append([
+                name, f"{one[key] * 1e9 / n:,.0f}", f"{span(here, 0)}", f"{span(parent, 0)}",
+                ", ".join(f"{c:.0f}" for c in costs),
+                ", ".join(f"{phases[size][p]:.2f}" for p in ("in", "work", "out")),
+                f"{med(f'{key}/map') / med(f'{key}/one'):.2f}×, {med(f'{key}/iterate') / med(f'{key}/one'):.2f}×,"
+                f" {med(f'{key}/tolist') / med(f'{key}/one'):.2f}×"])
+    how = ("one round of a short run (--quick): provisional" if quick
+           else f"the median of {rounds} rounds with the slowest and fastest in brackets")
+    measured = (f"Measured on {datetime.date.today().isoformat()}, {how}; {figures.machine()}, CPython"
+                f" {platform.python_version()}, pandas {versions['pandas']}, Dask {versions['dask']}, distributed"
+                f" {versions['distributed']}; 1-minute load average at the start and end of each round "
+                + ", ".join(f"{x:.2f}" for x in loads) + ".")
+    return {
+        "measured": f"{measured} {rows['points']:,} points and {rows['polygons']:,} polygons.",
+        "scale": figures.markdown_table(
+            ["rows, direction", "one process, M rows/s", "`ProcessPoolExecutor(2)`: M rows/s, speed-up, chunksize",
+             "`Pool(2)`: the same", "Dask, partitions on the workers: M rows/s, speed-up, rows a partition",
+             "Dask, from the client and back: M rows/s, speed-up"], main_rows),
+        "overheads": figures.markdown_table(
+            ["rows, direction", "one process, ns a row", "pickling in the parent, ns a row",
+             "the parent busy during the map, ns a row", "a task, µs (executor, `Pool`)",
+             "Dask: send, work, gather, s", "`Series.map`, over the Series, over `tolist()`: time / one process"],
+            overhead_rows),
+        "one-process": (f"{span([rows['points'] / one[k] / 1e6 for k in one if k.startswith('points')], 0)} million"
+                        f" points or {span([rows['polygons'] / one[k] / 1e3 for k in one if k.startswith('polygons')], 0)}"
+                        " thousand polygons of 100 vertices"),
+        "pickling": (f"{span(pickled['points'])} times as long as converting them for points and"
+                     f" {span(pickled['polygons'])} times for polygons"),
+        "dask-speedup": f"{span(dask_work)} times",
+        "task-cost": f"{span(task_us, 0)} µs",
+        "busy": (f"{span(busy['points'])} times as long as the conversion of points takes and"
+                 f" {span(busy['polygons'])} times as long for polygons"),
+        "map": f"{span(by_map)} times",
+    }
+
+
 def main() -> None:
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--quick", action="store_true", help="a tenth of the rows, one round")
@@ -256,6 +339,8 @@ def main() -> None:
                     "1-minute load average is at most this")
     ap.add_argument("--wait", type=float, default=600, help="seconds to wait for that, at most")
     ap.add_argument("--json", type=Path, default=BENCH_DIR / "results" / "scale.json")
+    ap.add_argument("--docs", action=argparse.BooleanOptionalAction, default=None,
+                    help="write the figures into docs/ (default: on a full run, not with --quick)")
     args = ap.parse_args()
     # Stop cleanly, closing the pool and the cluster, also when started in the background
     # (where SIGINT comes in ignored) and on SIGTERM.
@@ -338,6 +423,14 @@ def main() -> None:
         "stats": stats, "samples": samples,
     }, indent=1))
     log(f"wrote {args.json}")
+    if args.docs if args.docs is not None else not args.quick:
+        import figures
+
+        for place, text in docs_figures(cfg, rows, stats, {"pandas": pd.__version__, "dask": dask.__version__,
+                                                           "distributed": distributed.__version__},
+                                        loads, rounds, args.quick).items():
+            figures.write("bench/scale.py", place, text)
+        log("wrote the figures of docs/performance.md and docs/at-scale.md")
 
 
 if __name__ == "__main__":

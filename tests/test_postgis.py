@@ -4,14 +4,12 @@ PostGIS makes a seeded table of random geometries: the seven kinds in XY, XYZ, X
 XYZM, with and without SRID, empty geometries and empty members, nested collections,
 extreme and non-integral coordinates.  quorvel reads every binary and hex form PostGIS
 writes of them, and PostGIS reads back every form quorvel writes.  The deliberate
-differences between the two are pinned at the end, and the examples of
-docs/postgis.md run here against the same server.
+differences between the two are pinned at the end.
 """
 
 import pytest
 
 import quorvel
-from test_docs import run_doctest, sessions
 
 pytestmark = pytest.mark.postgis
 
@@ -193,12 +191,3 @@ def test_srids_beyond_postgis_range_are_kept(pg):
 def test_iso_wkb_of_empty_members_is_an_empty_collection(pg):
     iso, ewkb = one(pg, "SELECT ST_AsBinary(m), ST_AsEWKB(m) FROM (SELECT 'MULTIPOINT(EMPTY)'::geometry AS m) s")
     assert (quorvel.wkb_to_wkt(iso), quorvel.wkb_to_wkt(ewkb)) == ("MULTIPOINT EMPTY", "MULTIPOINT (EMPTY)")
-
-
-def test_guide(postgis_dsn):
-    import psycopg
-
-    guide = sessions("postgis")
-    assert list(guide) == ["postgis.md"]
-    with psycopg.connect(postgis_dsn, autocommit=True) as conn:
-        run_doctest(guide["postgis.md"], "postgis.md", {"conn": conn})

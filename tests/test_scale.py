@@ -1,9 +1,9 @@
 """quorvel outside the calling process: pickling, process pools, pandas and Dask.
 
 Worker processes started by spawn and by fork (after the parent imported quorvel)
-must give the parent's outcome for every call; a Dask DataFrame converted on a
-two-process LocalCluster must equal the same conversion in this process, bad rows
-included; and the examples of docs/at-scale.md run as a user would run them.
+must give the parent's outcome for every call; and a Dask DataFrame converted on a
+two-process LocalCluster through the function of docs/at-scale.md must equal the same
+conversion in this process, bad rows included.
 """
 
 import multiprocessing
@@ -20,7 +20,7 @@ from distributed import Client, LocalCluster
 
 import quorvel
 import wkb_helpers as w
-from test_docs import definitions, doc_blocks, run_doctest, run_script
+from test_docs import ROOT, python_blocks
 from test_threads import calls, outcome
 
 pytestmark = pytest.mark.scale
@@ -58,10 +58,11 @@ def test_workers_give_the_parent_outcomes(method):
     assert got == expected
 
 
-SCALE_BLOCKS = [block for _, block in doc_blocks("scale")]
 # The guide's Dask example defines the row-by-row wrapper and its meta; run without
 # its main part, it gives them to the test below.
-DASK_EXAMPLE = definitions(next(b for b in SCALE_BLOCKS if "map_partitions" in b))
+DASK_EXAMPLE = {"__name__": "example"}
+exec(next(b.code for b in python_blocks(ROOT / "docs" / "at-scale.md") if "map_partitions" in b.code),
+     DASK_EXAMPLE)
 convert_rows, META = DASK_EXAMPLE["convert_rows"], DASK_EXAMPLE["META"]
 
 
@@ -119,11 +120,3 @@ def test_dask_partitions_on_two_worker_processes_equal_one_process():
                for m in wkt["error"].dropna())
     assert back["error"].isna().all()
     assert back["result"].isna().tolist() == wkt["result"].isna().tolist()
-
-
-@pytest.mark.parametrize("block", SCALE_BLOCKS, ids=[f"block-{i}" for i in range(len(SCALE_BLOCKS))])
-def test_guide_example(block, tmp_path):
-    if ">>> " in block:
-        run_doctest(block, "at-scale.md")
-    else:
-        run_script(block, tmp_path)
