@@ -84,11 +84,13 @@ test-libcxx:
 	$(LIBCXX_PY) -m pip --disable-pip-version-check -q install '.[test]' $(BUILD_FLAGS) $(LIBCXX_FLAGS)
 	$(LIBCXX_PY) -m pytest tests $(CORE_TESTS)
 
-# The core on aarch64 and s390x, built with Debian's cross compilers and run under
-# qemu-user, and on this machine: the conformance table (tests/data/conformance.tsv)
-# with both number readers and mutated inputs, and on the emulated machines the two
-# verification programs with reduced counts and the fuzz replay (tools/test-cross.sh;
-# ARCHES, READER_COUNT, DIGITS_COUNT and MUTATIONS override its defaults).
+# The core and the module on aarch64 and s390x, built with Debian's cross compilers
+# and run under qemu-user, and on this machine: the conformance table
+# (tests/data/conformance.tsv) with both number readers and mutated inputs, and on
+# the emulated machines the two verification programs with reduced counts, the fuzz
+# replay, and the module's wheel, checked by auditwheel, under Debian's own CPython
+# 3.11 of that machine with the suite's files of MODULE_TESTS (tools/test-cross.sh;
+# ARCHES, MODULE_TESTS, READER_COUNT, DIGITS_COUNT and MUTATIONS override its defaults).
 CROSS_PACKAGES ?= g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user libdragonbox-dev libfast-float-dev
 test-cross: venv
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(CROSS_PACKAGES)"
