@@ -96,6 +96,19 @@ test-cross: venv
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(CROSS_PACKAGES)"
 	$(WITH_VENV_PATH) tools/test-cross.sh
 
+# Windows x64 as far as this machine reaches, with MinGW-w64 and wine
+# (tools/test-windows.sh): the conformance table, both verification programs and
+# the fuzz replay under wine, the core again with MSVC's predefined macros, and the
+# module compiled and linked for CPython 3.11 on Windows.  READER_COUNT,
+# DIGITS_COUNT and MUTATIONS override its defaults.  wine without the packages it
+# only recommends (sound, video, fonts).
+WINDOWS_PACKAGES ?= g++-mingw-w64-x86-64-posix wine64 libdragonbox-dev libfast-float-dev
+.PHONY: test-windows
+test-windows: venv
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(WINDOWS_PACKAGES)" \
+	  APT_FLAGS=--no-install-recommends
+	$(WITH_VENV_PATH) tools/test-windows.sh
+
 # The number reader against strtod, std::from_chars and fast_float on READER_COUNT
 # random and adversarial texts (verify/number_reader.cpp).
 READER_COUNT ?= 100000000
@@ -174,13 +187,14 @@ install: venv
 
 # System packages, installed when missing and this user may (root with apt-get); a
 # second target that installs at the same time waits for the first one's lock.
+# APT_FLAGS adds options to apt-get install (--no-install-recommends).
 deps:
 	@missing=$$(for p in $(DEBIAN_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null; then \
 	    echo "installing Debian packages: $$missing"; \
 	    (apt-get -o DPkg::Lock::Timeout=1800 update -qq && DEBIAN_FRONTEND=noninteractive \
-	     apt-get -o DPkg::Lock::Timeout=1800 install -y -qq $$missing) >/dev/null \
+	     apt-get -o DPkg::Lock::Timeout=1800 install -y -qq $(APT_FLAGS) $$missing) >/dev/null \
 	      || echo "warning: could not install $$missing"; \
 	  else echo "note: Debian packages not installed (not root): $$missing"; fi; \
 	fi
