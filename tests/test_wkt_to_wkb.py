@@ -5,7 +5,6 @@ properties over generated geometries, cross-checked against shapely."""
 import struct
 
 import pytest
-import shapely
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
@@ -202,6 +201,8 @@ def test_writer_form_survives_round_trip_through_wkt(g, srid):
 @settings(max_examples=100, deadline=None)
 @given(geometries(dims=("XY", "XYZ"), valid=True))
 def test_agrees_with_shapely(g):
+    # Imported here: shapely 2 has no wheel for every machine the suite runs on (s390x).
+    shapely = pytest.importorskip("shapely", minversion="2")
     text = to_wkt(g)
     ours = shapely.from_wkb(quorvel.wkt_to_wkb(text))
     theirs = shapely.from_wkt(text)
