@@ -105,12 +105,14 @@ def test_every_block_has_a_runner():
     assert all(">>> " in block or need == "scale" for _, need, block in every_block())
 
 
+@pytest.mark.thread_unsafe(reason="doctest replaces sys.stdout, one for the whole process")
 @pytest.mark.parametrize("name", PLAIN)
 def test_example(name):
     run_doctest(PLAIN[name], name)
 
 
 @pytest.mark.guides
+@pytest.mark.thread_unsafe(reason="doctest replaces sys.stdout, one for the whole process")
 @pytest.mark.parametrize("name", GUIDES)
 def test_guide_example(name, tmp_path, monkeypatch):
     need("geopandas", "pyogrio", "pyarrow", "polars")
@@ -119,6 +121,7 @@ def test_guide_example(name, tmp_path, monkeypatch):
 
 
 @pytest.mark.spark
+@pytest.mark.thread_unsafe(reason="doctest replaces sys.stdout, one for the whole process")
 @pytest.mark.filterwarnings("ignore:PySpark does not yet fully support pandas:FutureWarning")
 def test_spark_examples(monkeypatch):
     need("pyspark", "pandas", "pyarrow")

@@ -195,6 +195,7 @@ def test_iso_wkb_of_empty_members_is_an_empty_collection(pg):
     assert (quorvel.wkb_to_wkt(iso), quorvel.wkb_to_wkt(ewkb)) == ("MULTIPOINT EMPTY", "MULTIPOINT (EMPTY)")
 
 
+@pytest.mark.thread_unsafe(reason="doctest replaces sys.stdout, one for the whole process")
 def test_guide(postgis_dsn):
     import psycopg
 
