@@ -28,7 +28,7 @@ CORE_TESTS := -m "not guides and not spark"
 .PHONY: demo test test-pythons bench-pythons wheel-check test-libcxx test-cross bench \
         bench-builds bench-scale fuzz-replay fuzz test-asan verify-digits verify-digits-long \
         verify-number-reader verify-build mutation install deps venv clean \
-        python-ft python-ft-tsan venv-ft test-free-threaded
+        python-ft python-ft-tsan venv-ft test-free-threaded test-tsan
 
 # The demo needs only a compiler, CMake and Python: no Debian package.
 demo: install
@@ -204,6 +204,13 @@ test-free-threaded: venv-ft
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(TEST_PACKAGES)"
 	env -u PYTHON_GIL $(FT_PY) -m pytest tests $(PYTEST_ARGS)
 	env -u PYTHON_GIL $(FT_PY) -m pytest tests $(FT_PARALLEL) $(PYTEST_ARGS)
+
+# The threads tests under ThreadSanitizer: the module built with -fsanitize=thread in
+# build/tsan, run by the interpreter of python-ft-tsan with the packages of .venv-ft
+# (tools/test-tsan.sh); any report not listed in tools/tsan.supp fails.
+test-tsan: venv-ft
+	@$(MAKE) --no-print-directory python-ft-tsan
+	FT_PY=$(FT_PY) tools/test-tsan.sh $(PYTEST_ARGS)
 
 install: venv
 	$(PIP) install . $(BUILD_FLAGS)
