@@ -197,12 +197,12 @@ venv-ft:
 
 # The whole suite on python3.13t with PYTHON_GIL unset, so that a module that turned
 # the GIL back on at import would be seen (tests/conftest.py and test_module_frame.py
-# check it is off), then again with pytest-run-parallel running every test in
-# FT_PARALLEL's threads at once (tests marked thread_unsafe in one).
+# check it is off), under pytest-run-parallel: every test run by FT_PARALLEL's threads
+# at once, as many threads as cores by default, twice each (those marked
+# thread_unsafe by one thread).  FT_PARALLEL= runs the suite plainly.
 FT_PARALLEL ?= --parallel-threads=auto --iterations=2
 test-free-threaded: venv-ft
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(TEST_PACKAGES)"
-	env -u PYTHON_GIL $(FT_PY) -m pytest tests $(PYTEST_ARGS)
 	env -u PYTHON_GIL $(FT_PY) -m pytest tests $(FT_PARALLEL) $(PYTEST_ARGS)
 
 # The threads tests under ThreadSanitizer: the module built with -fsanitize=thread in
