@@ -27,7 +27,8 @@ CORE_TESTS := -m "not guides and not spark"
 
 .PHONY: demo test test-pythons bench-pythons wheel-check test-libcxx test-cross bench \
         bench-builds bench-scale fuzz-replay fuzz test-asan verify-digits verify-digits-long \
-        verify-number-reader verify-build mutation install deps venv clean
+        verify-number-reader verify-build mutation install deps venv clean \
+        python-ft python-ft-tsan venv-ft test-free-threaded test-tsan bench-threads
 
 # The demo needs only a compiler, CMake and Python: no Debian package.
 demo: install
@@ -202,6 +203,57 @@ test-asan: venv
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(TEST_PACKAGES)"
 	$(PIP) install '.[test]' $(BUILD_FLAGS)
 	$(WITH_VENV_PATH) PYTHON=$(PY) tools/test-asan.sh
+
+# A free-threaded CPython 3.13 (python3.13t) built from the source package python3.13
+# of Debian 13 into $QUORVEL_CACHE (default ~/.cache/quorvel) and reused from there
+# (tools/python-ft); python-ft-tsan builds a second one with ThreadSanitizer.  The
+# headers of the modules pip and the tests need are installed first when missing.
+PYTHON_FT_PACKAGES ?= debian-archive-keyring xz-utils gcc make libssl-dev zlib1g-dev libffi-dev \
+  libbz2-dev liblzma-dev libsqlite3-dev
+python-ft python-ft-tsan:
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(PYTHON_FT_PACKAGES)"
+	tools/python-ft $(if $(filter python-ft-tsan,$@),--tsan)
+
+# The environment of python3.13t, .venv-ft, with the module built in build/ft and the
+# test extra's packages as wheels only (a package built here from source, without
+# declaring that it runs without the GIL, would turn the GIL back on at import):
+# psycopg without its binary package uses the system's libpq, and Dask, polars and
+# pyspark, which have no cp313t wheel, are left out (their tests skip: tests/conftest.py).
+FT_VENV ?= .venv-ft
+FT_PY := $(abspath $(FT_VENV))/bin/python
+FT_PACKAGES ?= 'pytest>=8' 'hypothesis>=6' numpy 'shapely>=2' mypy 'psycopg>=3.1' 'pandas>=2.2' \
+  'geopandas>=1.0' 'pyogrio>=0.8' 'pyarrow>=15' pytest-run-parallel
+venv-ft:
+	@$(MAKE) --no-print-directory python-ft
+	@[ -x $(FT_PY) ] || "$$(tools/python-ft)" -m venv --clear $(FT_VENV)
+	$(FT_PY) -m pip --disable-pip-version-check -q install --only-binary :all: \
+	  scikit-build-core cmake ninja $(FT_PACKAGES)
+	$(FT_PY) -m pip --disable-pip-version-check -q install . --no-deps $(BUILD_FLAGS) \
+	  -Cbuild-dir=build/ft
+
+# The whole suite on python3.13t with PYTHON_GIL unset, so that a module that turned
+# the GIL back on at import would be seen (tests/conftest.py and test_module_frame.py
+# check it is off), under pytest-run-parallel: every test run by FT_PARALLEL's threads
+# at once, as many threads as cores by default, twice each (those marked
+# thread_unsafe by one thread).  FT_PARALLEL= runs the suite plainly.
+FT_PARALLEL ?= --parallel-threads=auto --iterations=2
+test-free-threaded: venv-ft
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(TEST_PACKAGES)"
+	env -u PYTHON_GIL $(FT_PY) -m pytest tests $(FT_PARALLEL) $(PYTEST_ARGS)
+
+# The threads tests under ThreadSanitizer: the module built with -fsanitize=thread in
+# build/tsan, run by the interpreter of python-ft-tsan with the packages of .venv-ft
+# (tools/test-tsan.sh); any report not listed in tools/tsan.supp fails.
+test-tsan: venv-ft
+	@$(MAKE) --no-print-directory python-ft-tsan
+	FT_PY=$(FT_PY) tools/test-tsan.sh $(PYTEST_ARGS)
+
+# Threads converting 100,000 mixed geometries on python3.13t against a process pool and
+# against the threads of the GIL build of .venv (bench/threads.py), then the per-call
+# cost on python3.13t (bench/pythons.py); BENCH_ARGS=--quick for a short run.
+bench-threads: venv-ft install
+	env -u PYTHON_GIL $(FT_PY) bench/threads.py --against $(PY) $(BENCH_ARGS)
+	env -u PYTHON_GIL $(FT_PY) bench/pythons.py $(BENCH_ARGS)
 
 install: venv
 	$(PIP) install . $(BUILD_FLAGS)

@@ -14,6 +14,8 @@ import shutil
 import signal
 import socket
 import subprocess
+import sys
+import sysconfig
 import tempfile
 import time
 
@@ -110,3 +112,33 @@ def pg(postgis_dsn):
 
     with psycopg.connect(postgis_dsn, autocommit=True) as conn:
         yield conn
+
+
+# --- free-threaded CPython ---------------------------------------------------------
+
+FREE_THREADED = bool(sysconfig.get_config_var("Py_GIL_DISABLED"))
+# The tests whose packages publish no wheel for the free-threaded CPython 3.13
+# (cp313t): make test-free-threaded installs wheels only, since a module built from
+# source without declaring that it runs without the GIL would turn the GIL back on.
+NO_FREE_THREADED_WHEEL = {
+    "scale": "Dask and distributed need PyYAML, tornado and msgpack, which have no cp313t wheel",
+    "guides": "the pages' extras are not all there: polars and DuckDB publish no cp313t wheel",
+    "spark": "pyspark is published as source only, with no wheel for cp313t",
+}
+
+
+def pytest_collection_modifyitems(items):
+    if not FREE_THREADED:
+        return
+    for item in items:
+        for marker, reason in NO_FREE_THREADED_WHEEL.items():
+            if marker in item.keywords:
+                item.add_marker(pytest.mark.skip(reason=reason))
+
+
+def pytest_sessionfinish(session):
+    # What ran must have run without the GIL: an import that turns it back on (an
+    # extension module that does not declare it can run without) fails the run.
+    if FREE_THREADED and sys._is_gil_enabled():
+        session.exitstatus = pytest.ExitCode.TESTS_FAILED
+        print("\nthe GIL was turned back on during the run", file=sys.stderr)

@@ -130,6 +130,7 @@ def page_param(path):
     return pytest.param(path, marks=marks, id=path.name)
 
 
+@pytest.mark.thread_unsafe(reason="a page's examples create tables and files of fixed names")
 @pytest.mark.parametrize("path", [page_param(p) for p in PAGES if python_blocks(p)])
 def test_page(path, request, tmp_path):
     if gone := missing(extras_of(path) or ()):

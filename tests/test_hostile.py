@@ -151,6 +151,7 @@ READERS = {
 
 
 @linux_memory
+@pytest.mark.thread_unsafe(reason="caps the address space of the whole process")
 @pytest.mark.parametrize("wkb, message", FULL_COUNTS)
 def test_full_count_fails_at_end_of_data_in_bounded_memory(wkb, message):
     before = peak_rss()
@@ -837,6 +838,7 @@ def test_empty_buffers(source):
 
 
 @linux_memory
+@pytest.mark.thread_unsafe(reason="caps the address space of the whole process")
 def test_huge_bytearray_of_zeros_fails_at_once():
     data = bytearray(64 * MiB)
     with pytest.raises(ValueError) as info:

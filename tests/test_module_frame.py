@@ -1,7 +1,11 @@
 """The module object, its function table and argument binding."""
 
 import inspect
+import os
 import struct
+import subprocess
+import sys
+import sysconfig
 
 import pytest
 
@@ -187,6 +191,16 @@ def test_binding_error_raised_inside_except_has_no_context():
             quorvel.to_wkb()
     assert info.value.__context__ is None
     assert info.value.__cause__ is None
+
+
+@pytest.mark.skipif(not sysconfig.get_config_var("Py_GIL_DISABLED"), reason="a build with the GIL")
+def test_import_leaves_a_free_threaded_interpreter_without_the_gil():
+    # In a new process and without PYTHON_GIL, which would force the GIL off and hide
+    # a module that turns it back on.
+    env = {k: v for k, v in os.environ.items() if k != "PYTHON_GIL"}
+    script = "import sys, quorvel; print(sys._is_gil_enabled())"
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, env=env)
+    assert (run.stdout, run.stderr) == ("False\n", "")
 
 
 @pytest.mark.skip(reason="PanicException is reachable by no argument value")

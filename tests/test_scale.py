@@ -12,10 +12,16 @@ import random
 import re
 from concurrent.futures import ProcessPoolExecutor
 
+import pytest
+
+from conftest import FREE_THREADED, NO_FREE_THREADED_WHEEL
+
+if FREE_THREADED:
+    pytest.skip(NO_FREE_THREADED_WHEEL["scale"], allow_module_level=True)
+
 import dask
 import dask.dataframe as dd
 import pandas as pd
-import pytest
 from distributed import Client, LocalCluster
 
 import quorvel

@@ -16,6 +16,7 @@ STUBS = ROOT / "stubs"
 USAGE = pathlib.Path(__file__).resolve().parent / "typing"
 
 pytest.importorskip("mypy")
+pytestmark = pytest.mark.thread_unsafe(reason="its threads would share tmp_path, where mypy works")
 
 
 def run(args, *extra_path, cwd):

@@ -160,7 +160,7 @@ std::optional<std::string_view> text_argument(PyObject* obj, const char* paramet
         return std::nullopt;
     }
     Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
+    const char* data = utf8_of(obj, &size);
     if (data == nullptr) return std::nullopt;
     return std::string_view(data, static_cast<std::size_t>(size));
 }

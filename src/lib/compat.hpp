@@ -9,6 +9,8 @@
 
 #include <cstring>
 
+#include "lib/pyref.hpp"
+
 // The free-threading slot (3.13): a module declares that it does not rely on the
 // GIL.  Before 3.13 there is no such slot, and no build without the GIL.
 #define QUORVEL_HAS_MOD_GIL (PY_VERSION_HEX >= 0x030D0000)
@@ -82,3 +84,22 @@ inline int PyUnicode_EqualToUTF8(PyObject* unicode, const char* string) {
            std::memcmp(utf8, string, static_cast<std::size_t>(size)) == 0;
 }
 #endif
+
+namespace quorvel {
+
+// PyUnicode_AsUTF8AndSize: the UTF-8 form of a str, made on the first request and kept
+// in the object.  The free-threaded 3.13.0 and 3.13.1 made it without a lock: two
+// threads asking for it of one str at once could both make it, racing on the object,
+// and one copy leaked (CPython issue 128013; 3.13.2 and later take the str's lock,
+// this same one, themselves).  An ASCII str is its own UTF-8 form, with nothing to make.
+inline const char* utf8_of(PyObject* str, Py_ssize_t* size) {
+#ifdef Py_GIL_DISABLED
+    if (!PyUnicode_IS_ASCII(str)) {
+        ObjectLock lock(str);
+        return PyUnicode_AsUTF8AndSize(str, size);
+    }
+#endif
+    return PyUnicode_AsUTF8AndSize(str, size);
+}
+
+}  // namespace quorvel

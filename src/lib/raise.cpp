@@ -1,5 +1,7 @@
 #include "lib/raise.hpp"
 
+#include <atomic>
+
 #include "lib/compat.hpp"
 #include "lib/pyref.hpp"
 
@@ -35,11 +37,25 @@ PyObject* new_panic_type() noexcept {
     return type;
 }
 
-// Created once per process, on first need.  A function-local static rather than
-// std::call_once: the latter calls pthread_once, whose symbol version ties the
-// module to glibc 2.34 or later.
+// The type, once one thread has published it.
+std::atomic<PyObject*> published_panic_type{nullptr};
+
+// Created on first need and kept for the life of the process.  Threads that need it
+// at the same time each create one and the first to publish it wins; the others
+// drop theirs.  Nothing waits: a thread blocked on a lock (a guarded static,
+// std::call_once) while attached to a free-threaded interpreter would keep a
+// stop-the-world pause, which the creating thread's allocations can start, from
+// ever completing, and both would hang.
 PyObject* panic_type() noexcept {
-    static PyObject* const type = new_panic_type();
+    PyObject* type = published_panic_type.load(std::memory_order_acquire);
+    if (type != nullptr) return type;
+    PyObject* made = new_panic_type();
+    if (made == nullptr) return nullptr;
+    if (published_panic_type.compare_exchange_strong(type, made, std::memory_order_acq_rel,
+                                                     std::memory_order_acquire)) {
+        return made;
+    }
+    Py_DECREF(made);
     return type;
 }
 

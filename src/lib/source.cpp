@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "lib/compat.hpp"
 #include "lib/raise.hpp"
 
 namespace quorvel {
@@ -20,7 +21,7 @@ bool acquire_source(PyObject* obj, const char* name, bool accept_str,
     try {
         if (accept_str && PyUnicode_Check(obj)) {
             Py_ssize_t size = 0;
-            const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
+            const char* data = utf8_of(obj, &size);
             if (data == nullptr) return false;
             source.is_text = true;
             source.data = std::string_view(data, static_cast<std::size_t>(size));
