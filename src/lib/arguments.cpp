@@ -61,12 +61,12 @@ void wrap_type_error(const char* parameter) {
 bool is_numpy_bool_type(PyTypeObject* type) {
     PyRef module(PyType_GetModuleName(type));
     if (!module) {
-        PyErr_Clear();
+        clear_error_unless_out_of_memory();
         return false;
     }
     PyRef name(PyType_GetName(type));
     if (!name) {
-        PyErr_Clear();
+        clear_error_unless_out_of_memory();
         return false;
     }
     return PyUnicode_EqualToUTF8(module.get(), "numpy") &&
