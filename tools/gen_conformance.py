@@ -454,6 +454,12 @@ def wkt_brief_inputs():
         "1E+21",
         "7.2057594037927933e16",
         "0.000000000000000000000000000001",
+        # zero beyond the exact powers (the product path) and with 18 and 19 fraction
+        # digits (the long fraction's path): refused before any product
+        "0e100",
+        "-0e-100",
+        "0.000000000000000000",
+        "-0.0000000000000000000",
         "1" * 40,
         "0." + "3" * 800,
         "1" + "0" * 400 + "e-400",
