@@ -41,8 +41,9 @@ A [[function]] entry is proven with a trap at the start of the function.  `prove
 writes into each entry that holds a stamp: a hash of the entry and of the text of the
 top-level definition around its line; `prove --changed` proves only the entries whose
 stamp no longer matches (an edit of their code since), which is what CI runs.
-Differences that only a failing allocation shows are outside the corpus: such a mutant
-needs a test (tests/test_allocation_failure.py), not an entry.
+The corpus makes the interpreter's allocations fail for the argument forms; a
+difference that only a failing C++ allocation shows is outside it: such a mutant is
+not equivalent and needs a test (tests/test_allocation_failure.py), not an entry.
 
 Results are cached per mutant in build/mutation/results-FINGERPRINT.jsonl (or under
 MUTATION_WORK), the fingerprint being a hash of the build inputs (CMakeLists.txt,
@@ -713,7 +714,8 @@ class Prover:
         # Proofs hold while the sources, the build inputs, the corpus and the builds
         # are unchanged: kept per mutant (or trapped function) under that fingerprint.
         judges = json.dumps([config["build"], prove], sort_keys=True)
-        self.proofs_path = WORK / f"proofs-{fingerprint(TREE_FILES + CORPUS_FILES, judges.encode())}.jsonl"
+        inputs = fingerprint(TREE_FILES + CORPUS_FILES, judges.encode())
+        self.proofs_path = WORK / f"proofs-{inputs}.jsonl"
         self.proofs: dict[str, dict] = {}
         if self.proofs_path.exists():
             for line in self.proofs_path.read_text().splitlines():
@@ -880,7 +882,8 @@ def entries_with_keys() -> list[tuple[tuple[str, int], dict]]:
     with open(EQUIVALENT, "rb") as f:
         data = tomllib.load(f)
     return ([(("equivalent", i), e) for i, e in enumerate(data.get("equivalent", []))]
-            + [(("function", i), dict(e, whole=True)) for i, e in enumerate(data.get("function", []))])
+            + [(("function", i), dict(e, whole=True))
+               for i, e in enumerate(data.get("function", []))])
 
 
 def trapped(file: str, first: str) -> tuple[int, str] | None:
@@ -912,6 +915,8 @@ def prove(config: dict, args: argparse.Namespace) -> int:
           + (" whose stamps do not match" if args.changed else ""), flush=True)
     if not chosen:
         return 0
+    lock = hold_lock()  # noqa: F841 (held to the end)
+    sync_tree()
     prover = Prover(config, Builds(config))
     stamps: dict[tuple[str, int], str | None] = {}
     wrong = []
@@ -927,7 +932,8 @@ def prove(config: dict, args: argparse.Namespace) -> int:
                        for ident, line_no, original, mutated in changes]
             bad = [r for r in results if r["proof"] == "wrong"] or (
                 [{"proof": "wrong", "why": "no such mutant (stale entry)"}] if not changes else [])
-            shown = entry["first"] if entry.get("whole") else f"{entry['line']} -> {entry['mutated']}"
+            shown = (entry["first"] if entry.get("whole")
+                     else f"{entry['line']} -> {entry['mutated']}")
             verdict = "wrong" if bad else (results[0]["proof"] if results else "-")
             print(f"[{n}/{len(chosen)} {(time.monotonic() - start) / 60:.0f} min] {verdict:<11} "
                   f"{entry['file']}: {shown.strip()[:90]}"
@@ -1090,8 +1096,6 @@ def main() -> int:
                   + (f"nth = {m.nth}\n" if copies(m) > 1 else "") + 'reason = ""\n')
         return 0
     if args.command == "prove":
-        lock = hold_lock()  # noqa: F841 (held to the end)
-        sync_tree()
         return prove(config, args)
     mutants = select(config, args)
     if args.command == "list":
