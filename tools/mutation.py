@@ -988,7 +988,7 @@ def report(config: dict, mutants: list[Mutant], results: dict[str, dict], title:
     every = all_mutants(config)
     stale = [e for e in equivalents if not any(listed(m, e) for m in every)]
     rows: dict[str, dict[str, int]] = {}
-    survivors, listed_killed, verify_only = [], [], []
+    survivors, listed_killed, verify_only, unproven = [], [], [], []
     columns = ["mutants", KILLED, SURVIVED, "equivalent", UNCHANGED, BUILD_FAILURE]
     seconds = 0.0
     for m in mutants:
@@ -1000,6 +1000,8 @@ def report(config: dict, mutants: list[Mutant], results: dict[str, dict], title:
         entry = next((e for e in equivalents if listed(m, e)), None)
         if status == SURVIVED and entry is not None and r.get("proof") != "wrong":
             status = "equivalent"
+            if r.get("proof") == "not proven":
+                unproven.append(r)
         elif status == SURVIVED:
             survivors.append(r)
         if status == KILLED and entry is not None:
@@ -1037,6 +1039,10 @@ def report(config: dict, mutants: list[Mutant], results: dict[str, dict], title:
                       f"    - {r['original'].strip()}", f"    + {r['mutated'].strip()}"]
             if r.get("proof") == "wrong":
                 lines.append(f"    listed as equivalent, but not: {r['why']}")
+    if unproven:
+        lines += ["", f"Listed, taken as equivalent, not proven on these sources ({len(unproven)}; "
+                  "tools/mutation.py prove proves them):"]
+        lines += [f"  {r['id']} {r['file']}:{r['line_no']} {r['mutated'].strip()}" for r in unproven]
     if listed_killed:
         lines += ["", "Listed as equivalent but killed (remove from the list):"]
         lines += [f"  {r['id']} {r['file']}:{r['line_no']} {r['mutated'].strip()}" for r in listed_killed]
@@ -1125,9 +1131,16 @@ def main() -> int:
                        and any(listed(m, e) for e in equivalents)]
             todo = [m for m in mutants if m not in skipped]
             for m in skipped:
+                # Its proof: one made of these sources (a mutant of a listed function:
+                # the function's, with the trap), else the entry's stamp when it matches.
+                entry = next(e for e in equivalents if listed(m, e))
+                key = "trap:" + stamp(entry) if entry.get("whole") else m.id
+                proof = campaign.prover.proofs.get(key) or {
+                    "proof": "stamped" if entry.get("proven") == stamp(entry) else "not proven"}
                 campaign.results[m.id] = {"id": m.id, "file": m.file, "line_no": m.line_no,
                                           "operator": m.operator, "original": m.original,
-                                          "mutated": m.mutated, "status": SURVIVED}
+                                          "mutated": m.mutated, "status": SURVIVED,
+                                          "proof": proof["proof"], "why": proof.get("why")}
             title += f", {len(skipped)} listed as equivalent and not run"
         try:
             campaign.run(todo)
