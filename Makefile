@@ -27,7 +27,7 @@ CORE_TESTS := -m "not guides and not spark"
 
 .PHONY: demo test test-pythons bench-pythons wheel-check test-libcxx test-cross bench \
         bench-builds bench-scale fuzz-replay fuzz test-asan verify-digits verify-digits-long \
-        verify-number-reader verify-build mutation install deps venv clean \
+        verify-number-reader verify-build mutation mutation-prove install deps venv clean \
         python-ft python-ft-tsan venv-ft test-free-threaded test-tsan bench-threads
 
 # The demo needs only a compiler, CMake and Python: no Debian package.
@@ -61,6 +61,15 @@ mutation: venv
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="libdragonbox-dev libfast-float-dev"
 	$(PIP) install '.[test]' $(BUILD_FLAGS)
 	$(PY) tools/mutation.py run --sample $(SAMPLE) --seed $(SEED) $(MUTATION_ARGS)
+
+# The proof of the equivalents listed in tools/mutation-equivalent.toml (tools/mutation.py
+# prove): each mutant built under ASan/UBSan and run against the unmutated module on
+# a generated differential corpus; the entries that hold get the stamp of what was
+# proven.  PROVE_ARGS=--changed proves only the entries whose stamp no longer matches
+# their code (CI); without it, every entry.
+mutation-prove: venv
+	@$(PY) -c "import numpy, pytest" 2>/dev/null || $(PIP) install '.[test]' $(BUILD_FLAGS)
+	$(PY) tools/mutation.py prove $(PROVE_ARGS)
 
 # The release path: an sdist, a wheel built from it in isolation, twine check,
 # auditwheel show and repair, and the suite against the built and the repaired

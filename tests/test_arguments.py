@@ -76,6 +76,13 @@ class Outer:
         pass
 
 
+def moduleless():
+    """An instance of a class made where globals have no __name__: it has no __module__."""
+    namespace = {"__builtins__": __builtins__}
+    exec("X = type('X', (), {})", namespace)
+    return namespace["X"]()
+
+
 # --- srid accepted: the effect on the output ----------------------------------
 
 ACCEPTED = [
@@ -301,6 +308,7 @@ FLAG_REFUSED = [
     pytest.param(object(), "'object' object is not an instance of 'bool'", id="object"),
     pytest.param(Outer.Inner(), "'Outer.Inner' object is not an instance of 'bool'",
                  id="qualified-name"),
+    pytest.param(moduleless(), "'X' object is not an instance of 'bool'", id="class-without-module"),
     pytest.param(np.int64(1), "'int64' object is not an instance of 'bool'", id="numpy-int64"),
     pytest.param(np.array([True]), "'ndarray' object is not an instance of 'bool'",
                  id="numpy-array"),

@@ -255,11 +255,31 @@ WHITE_SPACE = [
 ]
 
 
+# Texts that end in each kind of token, valid or not: EMPTY, a keyword, a tag, a
+# number, a number and a space, a bracket, the prefix's integer.  Trimmed, each reads
+# as it does alone: the byte after it, the first of the white space trimmed off, is
+# never taken for more text, and an error names the same position.
+TRIMMED_ENDS = ["POINT EMPTY", "MULTIPOINT(EMPTY", "POINT", "POINT Z", "POINT(1 2)", "POINT(1",
+                "POINT(1 ", "LINESTRING(1 2 ", "POINT(", "SRID=4326"]
+DETECTING = [quorvel.to_wkb, quorvel.to_hex_wkb, quorvel.to_wkt,
+             lambda text: quorvel.to_wkt(text, normalize_wkt=True)]
+
+
+def result_or_error(call, text):
+    try:
+        return call(text)
+    except ValueError as error:
+        return error.args
+
+
 @pytest.mark.parametrize("ws", WHITE_SPACE, ids=[f"U+{ord(c):04X}" for c in WHITE_SPACE])
 def test_to_wkt_trims_unicode_white_space(ws):
     assert quorvel.to_wkt(ws * 2 + "POINT(1 2)" + ws * 2) == "POINT(1 2)"
     assert quorvel.to_wkt(ws + "POINT(1 2)" + ws, normalize_wkt=True) == "POINT (1 2)"
     assert quorvel.to_wkb(ws + "POINT(1 2)" + ws) == quorvel.wkt_to_wkb("POINT(1 2)")
+    for text in TRIMMED_ENDS:
+        for call in DETECTING:
+            assert result_or_error(call, ws + text + ws) == result_or_error(call, text.strip())
 
 
 @pytest.mark.parametrize(

@@ -212,6 +212,17 @@ ERRORS = [
     # a whole point otherwise: the top-level point's shortcut refuses it too
     ("marker_255_on_point", b"\xff" + point((1, 2), order=BE)[1:],
      "invalid WKB: invalid byte order marker: 255"),
+    # a type word that reads 1 the other way round: the point's shortcut and the walk
+    # read it in the marker's order alone
+    ("le_point_whose_word_reads_1_big_endian", b"\x01" + HEX("00000001") + XY,
+     "unsupported geometry type code: 0"),
+    ("be_point_whose_word_reads_1_little_endian", b"\x00" + HEX("01000000") + f64s((1, 2), BE),
+     "unsupported geometry type code: 0"),
+    ("le_member_whose_word_reads_1_big_endian", multipoint([b"\x01" + HEX("00000001") + XY]),
+     "unsupported geometry type code: 0"),
+    ("be_member_whose_word_reads_1_little_endian",
+     geometrycollection([b"\x00" + HEX("01000000") + f64s((1, 2), BE)], order=BE),
+     "unsupported geometry type code: 0"),
     ("point_header_without_coordinates", header(POINT), END + " reading f64"),
     ("point_missing_last_ordinate", header(POINT, "XYZ") + XY + bytes(7), END + " reading f64"),
     ("srid_flag_without_srid", raw_header(SRID_FLAG | 1) + b"\xe6\x10", END + " reading i32"),

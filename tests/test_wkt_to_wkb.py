@@ -2,7 +2,9 @@
 dimension, empties, back-patched counts, nesting, the collection dimension rule, and
 properties over generated geometries, cross-checked against shapely."""
 
+import faulthandler
 import struct
+import sys
 
 import pytest
 from hypothesis import given, settings
@@ -376,8 +378,23 @@ def test_grammar_failures(text, expected):
 TOKENS = ["1", "-0.5", "+.25", "73.9856721", "-122.16443208785796", "0.41527933064110356",
           "1e3", "-7.25E-3", "123456789012.123456789", "0.1234567890123456789012", "-0",
           "0.12345678901234"]
-# Whitespace between numbers and around separators: none where allowed, ASCII, Unicode.
-SPACES = [" ", "\t", "\n ", "\u3000", " \u00a0"]
+# Whitespace between numbers and around separators: none where allowed, ASCII, Unicode,
+# and runs of ASCII spaces before Unicode ones.
+SPACES = [" ", "\t", "\n ", "\u3000", " \u00a0", "  \u00a0", " \t\n\u3000\u2003"]
+
+
+@pytest.fixture
+def no_endless_loop(request):
+    """A conversion that never returns ends the run after a minute, the stacks written
+    where pytest's own fault handler writes them, instead of holding it."""
+    try:
+        from _pytest.faulthandler import fault_handler_stderr_fd_key
+        fd = request.config.stash.get(fault_handler_stderr_fd_key, None)
+    except ImportError:
+        fd = None
+    faulthandler.dump_traceback_later(60, exit=True, file=sys.stderr if fd is None else fd)
+    yield
+    faulthandler.cancel_dump_traceback_later()
 
 
 def long_list(count, dims=2):
@@ -396,6 +413,7 @@ def long_list(count, dims=2):
 
 @pytest.mark.parametrize("count", [1, 31, 32, 33, 64, 65, 100])
 @pytest.mark.parametrize("dims", ["XY", "XYZM"])
+@pytest.mark.usefixtures("no_endless_loop")
 def test_long_coordinate_lists_read_exactly(count, dims):
     n, _, tag = DIMS[dims]
     text, values = long_list(count, n)

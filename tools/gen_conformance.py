@@ -454,6 +454,9 @@ def wkt_brief_inputs():
         "1E+21",
         "7.2057594037927933e16",
         "0.000000000000000000000000000001",
+        # zero beyond the exact powers: refused before the product path
+        "0e100",
+        "-0e-100",
         "1" * 40,
         "0." + "3" * 800,
         "1" + "0" * 400 + "e-400",
@@ -469,6 +472,9 @@ def wkt_brief_inputs():
         "0x10",
     ):
         yield f"POINT({number} 1)"
+    # Zero with 18 and 19 fraction digits and 32 bytes of text after it: the long
+    # fraction's path, which refuses it before any product.
+    yield "LINESTRING(0.000000000000000000 -0.00000000000000000, 1 2, 3 4, 5 6, 7 8)"
     rng = random.Random(16)
     texts = [repr(v) for v in random_doubles(60, 3)] + [
         f"{rng.uniform(-180, 180):.{rng.randint(0, 12)}f}" for _ in range(60)

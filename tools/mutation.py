@@ -8,6 +8,7 @@ Usage (from the repository root, with the project's virtual environment):
     python tools/mutation.py report      # the last run's report again, from the cache
     python tools/mutation.py list [--file PATTERN]
     python tools/mutation.py show ID
+    python tools/mutation.py prove [--changed] [--file PATTERN] [--id ID]
 
 Each mutant is one change of one source line (see OPERATORS): a comparison moved by
 one (< to <=), negated (== to !=), && and || swapped, an arithmetic, bit or shift
@@ -27,9 +28,22 @@ CMake build directory per build of tools/mutation.toml, and judged:
   effect): equivalent by construction;
 - killed: the tests failed, crashed or timed out, or a verification program of
   tools/mutation.toml failed on it;
-- equivalent: it survived, and tools/mutation-equivalent.toml lists it with the
-  reason why no test can tell it apart;
-- survived: a test gap.
+- equivalent: it survived, tools/mutation-equivalent.toml lists it with the reason
+  why no test can tell it apart, and its proof holds (below);
+- survived: a test gap, or a listed mutant whose proof fails.
+
+The proof of an equivalent (`prove`, and in a run the proof of each listed survivor):
+the mutant and the unmutated sources are built under AddressSanitizer and UBSan, every
+finding fatal, in each build of the configuration, and the differential corpus of
+tools/mutation_corpus.py (some 50,000 calls of every function) runs through both; any
+difference of an output, sanitizer report, crash or time-out makes the entry wrong.
+A [[function]] entry is proven with a trap at the start of the function.  `prove`
+writes into each entry that holds a stamp: a hash of the entry and of the text of the
+top-level definition around its line; `prove --changed` proves only the entries whose
+stamp no longer matches (an edit of their code since), which is what CI runs.
+The corpus makes the interpreter's allocations fail for the argument forms; a
+difference that only a failing C++ allocation shows is outside it: such a mutant is
+not equivalent and needs a test (tests/test_allocation_failure.py), not an entry.
 
 Results are cached per mutant in build/mutation/results-FINGERPRINT.jsonl (or under
 MUTATION_WORK), the fingerprint being a hash of the build inputs (CMakeLists.txt,
@@ -365,6 +379,18 @@ def run(cmd: list[str], timeout: float | None = None, **kwargs) -> tuple[int | N
             raise
 
 
+def hold_lock():
+    """The lock of WORK, held while the returned file stays open: one run or proof at a
+    time, as they share the tree and the build directories."""
+    WORK.mkdir(parents=True, exist_ok=True)
+    lock = open(WORK / "lock", "w")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except OSError:
+        sys.exit(f"another run holds {WORK / 'lock'}")
+    return lock
+
+
 def sync_tree() -> None:
     """Makes TREE a copy of the root's build inputs, touching only files that differ,
     so that the build directories stay incremental."""
@@ -513,8 +539,11 @@ class Campaign:
         # verification programs of the configuration are unchanged; a survivor's only
         # while the tests are unchanged too (tests are added, so a killed mutant stays
         # killed).
-        judges = json.dumps([config["build"], config.get("verify", [])], sort_keys=True)
-        self.print_id = fingerprint(TREE_FILES, judges.encode())
+        judges = json.dumps([config["build"], config.get("verify", []), config.get("prove", {})],
+                            sort_keys=True)
+        self.print_id = fingerprint(TREE_FILES + ["tools/mutation_corpus.py"], judges.encode())
+        self.prover = Prover(config, self.builds)
+        self.equivalents = load_equivalents()
         self.tests_id = fingerprint(["tests"])
         self.results_path = WORK / f"results-{self.print_id}.jsonl"
         self.results: dict[str, dict] = {}
@@ -612,6 +641,10 @@ class Campaign:
             if status != 0:
                 return {"status": KILLED, "build": "verify",
                         "killer": f"{v['program']} ({'timeout' if status is None else 'failed'})"}
+        if changed and any(listed(m, e) for e in self.equivalents):
+            # Listed as equivalent: only when its proof holds.
+            proof = self.prover.proof(m.id, m.file)
+            return {"status": SURVIVED, "proof": proof["proof"], "why": proof.get("why")}
         return {"status": SURVIVED if changed else UNCHANGED}
 
     def run(self, mutants: list[Mutant]) -> None:
@@ -632,6 +665,319 @@ class Campaign:
         for b in self.config["build"]:
             if b["name"] in self.builds.module_hash:
                 self.builds.build(b["name"])
+        self.prover.restore()
+
+
+# --- proving the listed equivalents ---
+
+# The differential corpus and what it reads besides the module.
+CORPUS = ROOT / "tools" / "mutation_corpus.py"
+CORPUS_FILES = ["tools/mutation_corpus.py", "tests/wkb_helpers.py", "tests/test_leaks.py"]
+# How a sanitized module is run under an interpreter that is not: the runtime of
+# AddressSanitizer preloaded, every Python allocation a malloc of its own, the first
+# report fatal.
+SANITIZER_ENV = {
+    "ASAN_OPTIONS": "detect_leaks=0:halt_on_error=1:abort_on_error=1:"
+                    "detect_stack_use_after_return=1:strict_string_checks=1",
+    "UBSAN_OPTIONS": "halt_on_error=1:print_stacktrace=1",
+    "PYTHONMALLOC": "malloc",
+    "OPENBLAS_NUM_THREADS": "1",
+}
+TRAP = "__builtin_trap();  // the module must never get here"
+
+
+def asan_runtime() -> str:
+    """What LD_PRELOAD needs for a sanitized module: the AddressSanitizer runtime of the
+    compiler, and its C++ library, without which the runtime, loaded into a program
+    that is not C++, cannot find __cxa_throw for the exceptions it intercepts (a
+    std::bad_alloc the module throws then stops the process)."""
+    compiler = os.environ.get("CXX", "g++")
+    paths = []
+    for name in ("libasan.so", "libstdc++.so"):
+        status, out, _ = run([compiler, f"-print-file-name={name}"])
+        if status != 0 or not os.path.isabs(out.strip()):
+            sys.exit(f"{compiler} has no {name} ({out.strip()})")
+        paths.append(out.strip())
+    return " ".join(paths)
+
+
+class Prover:
+    """The proof of an equivalent: the mutant and the unmutated sources, each built
+    under AddressSanitizer and UBSan (every finding fatal) in every build of the
+    configuration (build/mutation/prove-sse2, prove-portable), run through the
+    differential corpus of tools/mutation_corpus.py.  Any difference of an output,
+    sanitizer report, crash or time-out proves the mutant is not equivalent."""
+
+    def __init__(self, config: dict, builds: Builds):
+        prove = config.get("prove", {})
+        self.builds = builds
+        # Proofs hold while the sources, the build inputs, the corpus and the builds
+        # are unchanged: kept per mutant (or trapped function) under that fingerprint.
+        judges = json.dumps([config["build"], prove], sort_keys=True)
+        inputs = fingerprint(TREE_FILES + CORPUS_FILES, judges.encode())
+        self.proofs_path = WORK / f"proofs-{inputs}.jsonl"
+        self.proofs: dict[str, dict] = {}
+        if self.proofs_path.exists():
+            for line in self.proofs_path.read_text().splitlines():
+                r = json.loads(line)
+                self.proofs[r["id"]] = r
+        self.corpus_args = ["--seed", str(prove.get("seed", 1)), "--scale",
+                            str(prove.get("scale", 1))]
+        self.flavours = [{"name": "prove-" + b["name"], "files": b["files"],
+                          "cmake": [*b["cmake"], *prove.get("cmake", ["-DQUORVEL_SANITIZE=ON"])]}
+                         for b in config["build"]]
+        self.reference: dict[str, dict] = {}
+        self.env = None
+
+    def prepare(self) -> None:
+        """Builds the unmutated sources in each flavour and runs the corpus on them
+        once (kept per module digest under the flavour's directory)."""
+        if self.reference:
+            return
+        self.env = {**os.environ, **SANITIZER_ENV, "LD_PRELOAD": asan_runtime()}
+        for f in self.flavours:
+            self.builds.configure(f["name"], f["cmake"])
+            ok, out = self.builds.build(f["name"])
+            if not ok:
+                sys.exit(f"the unmutated sources do not build ({f['name']}):\n{out}")
+            digest = self.builds.module_digest(f["name"])
+            path = self.builds.directory(f["name"]) / f"reference-{digest[:12]}.txt"
+            seconds_path = path.with_suffix(".seconds")
+            if not (path.exists() and seconds_path.exists()):
+                print(f"prove: the corpus through the unmutated {f['name']} build ...", flush=True)
+                status, out, seconds = self.run_corpus(f["name"], path, 3600)
+                if status != 0:
+                    sys.exit(f"the corpus fails on the unmutated {f['name']} build:\n{out[-3000:]}")
+                seconds_path.write_text(f"{seconds:.1f}\n")
+            self.reference[f["name"]] = {"digest": digest, "path": path,
+                                         "seconds": float(seconds_path.read_text())}
+
+    def run_corpus(self, name: str, out: pathlib.Path, timeout: float):
+        env = {**self.env, "PYTHONPATH": str(self.builds.directory(name))}
+        env.pop("CI", None)
+        return run([venv_python(), str(CORPUS), str(out), *self.corpus_args], timeout=timeout,
+                   cwd=ROOT, env=env)
+
+    def proof(self, ident: str, file: str) -> dict:
+        """The proof of the change that the tree holds now (a mutant applied), known by
+        `ident`: from the record of earlier proofs, or made and recorded."""
+        if ident not in self.proofs:
+            start = time.monotonic()
+            r = {"id": ident, **self.judge_applied(file),
+                 "seconds": round(time.monotonic() - start, 1)}
+            WORK.mkdir(parents=True, exist_ok=True)
+            with open(self.proofs_path, "a") as f:
+                f.write(json.dumps(r) + "\n")
+            self.proofs[ident] = r
+        return self.proofs[ident]
+
+    def judge_applied(self, file: str) -> dict:
+        self.prepare()
+        compared = 0
+        for f in self.flavours:
+            if not matches(file, f["files"]):
+                continue
+            reference = self.reference[f["name"]]
+            ok, out = self.builds.build(f["name"])
+            if not ok:
+                return {"proof": "does not build", "why": build_failure(f["name"], out)["killer"]}
+            if self.builds.module_digest(f["name"]) == reference["digest"]:
+                continue
+            compared += 1
+            got = self.builds.directory(f["name"]) / "mutant.txt"
+            status, out, _ = self.run_corpus(f["name"], got, 10 * reference["seconds"] + 60)
+            if status is None:
+                return {"proof": "wrong", "why": f"{f['name']}: the corpus timed out"}
+            if status != 0:
+                report = re.search(r"(ERROR: \w+Sanitizer: [^\n]*|runtime error: [^\n]*|"
+                                   r"Fatal Python error: [^\n]*)", out)
+                why = report.group(1) if report else f"exit status {status}: {out[-300:]}"
+                return {"proof": "wrong", "why": f"{f['name']}: {why}"}
+            difference = first_difference(reference["path"], got)
+            if difference:
+                return {"proof": "wrong", "why": f"{f['name']}: {difference}"}
+        return {"proof": "equivalent" if compared else "unchanged"}
+
+    def restore(self) -> None:
+        """Rebuilds each flavour from the tree's unmutated sources."""
+        for f in self.flavours:
+            if f["name"] in self.reference:
+                self.builds.build(f["name"])
+
+
+def first_difference(a: pathlib.Path, b: pathlib.Path) -> str | None:
+    """The first call whose outcome differs between two outputs of the corpus."""
+    with open(a, encoding="utf-8", errors="replace") as fa, \
+            open(b, encoding="utf-8", errors="replace") as fb:
+        for x, y in zip(fa, fb):
+            if x != y:
+                n, call, was = x.rstrip("\n").split("\t", 2)
+                became = y.rstrip("\n").split("\t", 2)[-1]
+                return f"call {n}, {call[:150]}: {was[:150]} became {became[:150]}"
+        rest_a, rest_b = fa.readline(), fb.readline()
+    if rest_a or rest_b:
+        return "the corpus ended early" if rest_a else "the corpus grew"
+    return None
+
+
+def region_around(file: str, line_no: int) -> str:
+    """The top-level definition holding a line: from the line after the last brace at
+    the start of a line before it to the next such brace (whole functions, classes and
+    tables, with their comments)."""
+    lines = (ROOT / file).read_text().split("\n")
+    i = line_no - 1
+    begin = next((j + 1 for j in range(i - 1, -1, -1) if lines[j].startswith("}")), 0)
+    end = next((j + 1 for j in range(i, len(lines)) if lines[j].startswith("}")), len(lines))
+    return "\n".join(lines[begin:end])
+
+
+def entry_line(entry: dict) -> int | None:
+    """The line (1-based) of an entry: its nth copy, or the first line of its function."""
+    lines = (ROOT / entry["file"]).read_text().split("\n")
+    wanted = (entry["first"] if entry.get("whole") else entry["line"]).strip()
+    found = [i + 1 for i, line in enumerate(lines) if line.strip() == wanted]
+    nth = entry.get("nth", 1)
+    return found[nth - 1] if len(found) >= nth else None
+
+
+def stamp(entry: dict) -> str:
+    """What the proof of an entry holds for: the entry (its reason aside) and the text
+    of the definition around its line.  An edit there, or of the entry, calls for the
+    proof again."""
+    key = {k: v for k, v in entry.items() if k not in ("reason", "proven")}
+    line = entry_line(entry)
+    text = region_around(entry["file"], line) if line else ""
+    return hashlib.sha1((json.dumps(key, sort_keys=True) + "\0" + text).encode()).hexdigest()[:12]
+
+
+def write_stamps(stamps: dict[tuple[str, int], str | None]) -> None:
+    """Sets (or, for None, removes) the `proven` line of entries of the list, each known
+    by its table and its index there."""
+    lines = EQUIVALENT.read_text().split("\n")
+    out: list[str] = []
+    counters = {"equivalent": -1, "function": -1}
+    current: tuple[str, int] | None = None
+
+    def close() -> None:
+        if current is None or current not in stamps:
+            return
+        last_key = max(j for j, line in enumerate(out) if re.match(r"\w+ = ", line))
+        if stamps[current] is not None:
+            out.insert(last_key + 1, f'proven = "{stamps[current]}"')
+
+    for line in lines:
+        table = re.fullmatch(r"\[\[(equivalent|function)\]\]", line.strip())
+        if table:
+            close()
+            counters[table.group(1)] += 1
+            current = (table.group(1), counters[table.group(1)])
+        elif current in stamps and line.startswith("proven = "):
+            continue
+        out.append(line)
+    close()
+    EQUIVALENT.write_text("\n".join(out))
+
+
+def entries_with_keys() -> list[tuple[tuple[str, int], dict]]:
+    with open(EQUIVALENT, "rb") as f:
+        data = tomllib.load(f)
+    return ([(("equivalent", i), e) for i, e in enumerate(data.get("equivalent", []))]
+            + [(("function", i), dict(e, whole=True))
+               for i, e in enumerate(data.get("function", []))])
+
+
+def trapped(file: str, first: str) -> tuple[int, str] | None:
+    """Where a trap goes into a listed function: after the line that opens its body."""
+    lines = (ROOT / file).read_text().split("\n")
+    for i, line in enumerate(lines):
+        if line.strip() == first.strip():
+            opening = next((j for j in range(i, len(lines)) if lines[j].rstrip().endswith("{")),
+                           None)
+            return None if opening is None else (opening + 1, TRAP)
+    return None
+
+
+def prove(config: dict, args: argparse.Namespace) -> int:
+    """Proves the selected entries of the list, writes the stamps of those that hold
+    and reports the rest."""
+    every = all_mutants(config)
+    chosen = []
+    for key, entry in entries_with_keys():
+        if args.file and not matches(entry["file"], args.file):
+            continue
+        if args.changed and entry.get("proven") == stamp(entry):
+            continue
+        mutants = [m for m in every if listed(m, entry)]
+        if args.id and not any(m.id in args.id for m in mutants):
+            continue
+        chosen.append((key, entry, mutants))
+    print(f"prove: {len(chosen)} entries of {EQUIVALENT.relative_to(ROOT)}"
+          + (" whose stamps do not match" if args.changed else ""), flush=True)
+    if not chosen:
+        return 0
+    lock = hold_lock()  # noqa: F841 (held to the end)
+    sync_tree()
+    prover = Prover(config, Builds(config))
+    stamps: dict[tuple[str, int], str | None] = {}
+    wrong = []
+    start = time.monotonic()
+    try:
+        for n, (key, entry, mutants) in enumerate(chosen, 1):
+            if entry.get("whole"):
+                at = trapped(entry["file"], entry["first"])
+                changes = [] if at is None else [("trap:" + stamp(entry), at[0], None, at[1])]
+            else:
+                changes = [(m.id, m.line_no, m.original, m.mutated) for m in mutants]
+            results = [prove_change(prover, ident, entry["file"], line_no, original, mutated)
+                       for ident, line_no, original, mutated in changes]
+            bad = [r for r in results if r["proof"] == "wrong"] or (
+                [{"proof": "wrong", "why": "no such mutant (stale entry)"}] if not changes else [])
+            shown = (entry["first"] if entry.get("whole")
+                     else f"{entry['line']} -> {entry['mutated']}")
+            verdict = "wrong" if bad else (results[0]["proof"] if results else "-")
+            print(f"[{n}/{len(chosen)} {(time.monotonic() - start) / 60:.0f} min] {verdict:<11} "
+                  f"{entry['file']}: {shown.strip()[:90]}"
+                  + (f"\n    {bad[0]['why']}" if bad else ""), flush=True)
+            if bad:
+                wrong.append((entry, bad[0]["why"]))
+                stamps[key] = None
+            else:
+                stamps[key] = stamp(entry)
+    except KeyboardInterrupt:
+        print("interrupted: the proofs so far are kept, a new run continues from them")
+        return 1
+    finally:
+        write_stamps(stamps)
+        prover.restore()
+    print(f"\nprove: {len(chosen) - len(wrong)} of {len(chosen)} entries proven in "
+          f"{(time.monotonic() - start) / 60:.0f} min; stamps written to "
+          f"{EQUIVALENT.relative_to(ROOT)}")
+    if wrong:
+        print(f"Not equivalent ({len(wrong)}): a test or a removal each")
+        for entry, why in wrong:
+            print(f"  {entry['file']}: {(entry.get('line') or entry['first']).strip()}\n    {why}")
+    return 1 if wrong else 0
+
+
+def prove_change(prover: Prover, ident: str, file: str, line_no: int, original: str | None,
+                 mutated: str) -> dict:
+    """The proof of one change of the tree (a line replaced, or, with original None, a
+    line inserted after line_no), recorded under `ident`."""
+    if ident in prover.proofs:
+        return prover.proofs[ident]
+    path = TREE / file
+    text = path.read_text()
+    lines = text.split("\n")
+    if original is None:
+        lines.insert(line_no, mutated)
+    else:
+        assert lines[line_no - 1] == original, f"{file}:{line_no} changed under the run"
+        lines[line_no - 1] = mutated
+    try:
+        path.write_text("\n".join(lines))
+        return prover.proof(ident, file)
+    finally:
+        path.write_text(text)
 
 
 # --- the report ---
@@ -642,7 +988,7 @@ def report(config: dict, mutants: list[Mutant], results: dict[str, dict], title:
     every = all_mutants(config)
     stale = [e for e in equivalents if not any(listed(m, e) for m in every)]
     rows: dict[str, dict[str, int]] = {}
-    survivors, listed_killed, verify_only = [], [], []
+    survivors, listed_killed, verify_only, unproven = [], [], [], []
     columns = ["mutants", KILLED, SURVIVED, "equivalent", UNCHANGED, BUILD_FAILURE]
     seconds = 0.0
     for m in mutants:
@@ -652,8 +998,10 @@ def report(config: dict, mutants: list[Mutant], results: dict[str, dict], title:
         seconds += r.get("seconds", 0)
         status = r["status"]
         entry = next((e for e in equivalents if listed(m, e)), None)
-        if status == SURVIVED and entry is not None:
+        if status == SURVIVED and entry is not None and r.get("proof") != "wrong":
             status = "equivalent"
+            if r.get("proof") == "not proven":
+                unproven.append(r)
         elif status == SURVIVED:
             survivors.append(r)
         if status == KILLED and entry is not None:
@@ -689,6 +1037,12 @@ def report(config: dict, mutants: list[Mutant], results: dict[str, dict], title:
         for r in survivors:
             lines += [f"  {r['id']} {r['file']}:{r['line_no']} ({r['operator']})",
                       f"    - {r['original'].strip()}", f"    + {r['mutated'].strip()}"]
+            if r.get("proof") == "wrong":
+                lines.append(f"    listed as equivalent, but not: {r['why']}")
+    if unproven:
+        lines += ["", f"Listed, taken as equivalent, not proven on these sources ({len(unproven)}; "
+                  "tools/mutation.py prove proves them):"]
+        lines += [f"  {r['id']} {r['file']}:{r['line_no']} {r['mutated'].strip()}" for r in unproven]
     if listed_killed:
         lines += ["", "Listed as equivalent but killed (remove from the list):"]
         lines += [f"  {r['id']} {r['file']}:{r['line_no']} {r['mutated'].strip()}" for r in listed_killed]
@@ -707,8 +1061,12 @@ def select(config: dict, args: argparse.Namespace) -> list[Mutant]:
     if args.id:
         return [m for m in mutants if m.id in args.id]
     # The sample is drawn from every file first, so that a run of some files judges
-    # the same mutants of them as the whole campaign.
-    mutants = sample(mutants, args.sample, args.seed)
+    # the same mutants of them as the whole campaign.  With --also, the union of
+    # samples, in the order given.
+    drawn: dict[str, Mutant] = {}
+    for n, seed in [(args.sample, args.seed), *args.also]:
+        drawn.update((m.id, m) for m in sample(mutants, n, seed) if m.id not in drawn)
+    mutants = list(drawn.values())
     if args.file:
         mutants = [m for m in mutants if matches(m.file, args.file)]
     return mutants
@@ -716,14 +1074,19 @@ def select(config: dict, args: argparse.Namespace) -> list[Mutant]:
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("command", choices=["run", "report", "list", "show"])
+    parser.add_argument("command", choices=["run", "report", "list", "show", "prove"])
     parser.add_argument("ids", nargs="*", help="mutant ids (show)")
     parser.add_argument("--sample", type=int, default=0, help="about N mutants (0: all)")
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--also", type=lambda t: tuple(int(x) for x in t.split(":")),
+                        action="append", default=[], metavar="SAMPLE:SEED",
+                        help="and the mutants of another sample (run, report, list)")
     parser.add_argument("--file", action="append", help="only files matching this pattern")
     parser.add_argument("--id", action="append", help="only this mutant")
     parser.add_argument("--skip-listed", action="store_true",
                         help="take listed equivalents as such without running them (run)")
+    parser.add_argument("--changed", action="store_true",
+                        help="only the entries whose stamp does not match (prove)")
     args = parser.parse_args()
     config = load_config()
     # A terminated run restores the mutated file and stops its tests, as on Ctrl-C.
@@ -738,6 +1101,8 @@ def main() -> int:
                   f"mutated = {json.dumps(m.mutated.strip())}\n"
                   + (f"nth = {m.nth}\n" if copies(m) > 1 else "") + 'reason = ""\n')
         return 0
+    if args.command == "prove":
+        return prove(config, args)
     mutants = select(config, args)
     if args.command == "list":
         for m in mutants:
@@ -752,15 +1117,11 @@ def main() -> int:
         earlier = sum(m.id in campaign.earlier and m.id not in campaign.results for m in mutants)
         campaign.results = {**campaign.earlier, **campaign.results}
     title = (f"Mutation campaign of {datetime.datetime.now():%Y-%m-%d %H:%M}: {len(mutants)} mutants"
-             f" (seed {args.seed}, sample {args.sample or 'all'}; results {campaign.results_path.name})")
+             f" (seed {args.seed}, sample {args.sample or 'all'}"
+             + "".join(f"; and seed {seed}, sample {n or 'all'}" for n, seed in args.also)
+             + f"; results {campaign.results_path.name})")
     if args.command == "run":
-        # One run at a time: they share the tree and the build directories.
-        WORK.mkdir(parents=True, exist_ok=True)
-        lock = open(WORK / "lock", "w")
-        try:
-            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
-        except OSError:
-            sys.exit(f"another run holds {WORK / 'lock'}")
+        lock = hold_lock()  # noqa: F841 (held to the end)
         sync_tree()
         start = time.monotonic()
         todo = mutants
@@ -770,9 +1131,16 @@ def main() -> int:
                        and any(listed(m, e) for e in equivalents)]
             todo = [m for m in mutants if m not in skipped]
             for m in skipped:
+                # Its proof: one made of these sources (a mutant of a listed function:
+                # the function's, with the trap), else the entry's stamp when it matches.
+                entry = next(e for e in equivalents if listed(m, e))
+                key = "trap:" + stamp(entry) if entry.get("whole") else m.id
+                proof = campaign.prover.proofs.get(key) or {
+                    "proof": "stamped" if entry.get("proven") == stamp(entry) else "not proven"}
                 campaign.results[m.id] = {"id": m.id, "file": m.file, "line_no": m.line_no,
                                           "operator": m.operator, "original": m.original,
-                                          "mutated": m.mutated, "status": SURVIVED}
+                                          "mutated": m.mutated, "status": SURVIVED,
+                                          "proof": proof["proof"], "why": proof.get("why")}
             title += f", {len(skipped)} listed as equivalent and not run"
         try:
             campaign.run(todo)
@@ -787,7 +1155,8 @@ def main() -> int:
     (WORK / "report.txt").write_text(text)
     equivalents = load_equivalents()
     gaps = [m for m in mutants if campaign.results.get(m.id, {}).get("status") == SURVIVED
-            and not any(listed(m, e) for e in equivalents)]
+            and (campaign.results[m.id].get("proof") == "wrong"
+                 or not any(listed(m, e) for e in equivalents))]
     return 1 if gaps else 0
 
 

@@ -33,6 +33,11 @@ if [ ! -e "$ASAN_LIB" ]; then
     echo "test-asan: $CXX has no AddressSanitizer runtime ($ASAN_LIB)" >&2
     exit 1
 fi
+# The C++ library goes in with it: loaded into an interpreter that is not C++, the
+# runtime finds no __cxa_throw to intercept otherwise, and the std::bad_alloc that the
+# module throws when an allocation fails (tests/test_allocation_failure.py) would stop
+# the process.
+CXX_LIB="$("$CXX" -print-file-name=libstdc++.so)"
 
 # cmake from the environment's scripts when it is not on PATH.
 CMAKE="$(command -v cmake || true)"
@@ -49,7 +54,7 @@ CMAKE="$(command -v cmake || true)"
 # which pandas imports).  Neither is wanted here, so the threads left at exit are the
 # interpreter's: its main thread and the idle offload thread of Dask's distributed.
 run() {
-    env LD_PRELOAD="$ASAN_LIB" \
+    env LD_PRELOAD="$ASAN_LIB $CXX_LIB" \
         OPENBLAS_NUM_THREADS=1 JE_ARROW_MALLOC_CONF=background_thread:false \
         ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:halt_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1" \
         LSAN_OPTIONS="suppressions=$ROOT/tools/lsan.supp:print_suppressions=0" \

@@ -58,15 +58,13 @@ void wrap_type_error(const char* parameter) {
     }
 }
 
+// Whether a type is numpy's bool, by its module and name.  A type without a module (a
+// class made where globals have no __name__) is not.
 bool is_numpy_bool_type(PyTypeObject* type) {
     PyRef module(PyType_GetModuleName(type));
-    if (!module) {
-        PyErr_Clear();
-        return false;
-    }
-    PyRef name(PyType_GetName(type));
+    PyRef name(module ? PyType_GetName(type) : nullptr);
     if (!name) {
-        PyErr_Clear();
+        clear_error_unless_out_of_memory();
         return false;
     }
     return PyUnicode_EqualToUTF8(module.get(), "numpy") &&

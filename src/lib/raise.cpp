@@ -85,33 +85,35 @@ PyObject* raise_panic(std::string_view what) noexcept {
     return raise_message(type, what);
 }
 
-std::string lenient_utf8(PyObject* obj) noexcept {
+void clear_error_unless_out_of_memory() {
+    const bool out_of_memory = PyErr_ExceptionMatches(PyExc_MemoryError) != 0;
+    PyErr_Clear();
+    if (out_of_memory) throw std::bad_alloc();
+}
+
+std::string lenient_utf8(PyObject* obj) {
     std::string out;
-    try {
-        PyRef str(PyObject_Str(obj));
-        if (!str) {
-            PyErr_Clear();
-            return out;
-        }
-        const Py_ssize_t n = PyUnicode_GetLength(str.get());
-        const int kind = PyUnicode_KIND(str.get());
-        const void* data = PyUnicode_DATA(str.get());
-        out.reserve(static_cast<std::size_t>(n));
-        for (Py_ssize_t i = 0; i < n; ++i) {
-            Py_UCS4 c = PyUnicode_READ(kind, data, i);
-            if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
-            append_utf8(out, c);
-        }
-    } catch (const std::bad_alloc&) {
-        out.clear();
+    PyRef str(PyObject_Str(obj));
+    if (!str) {
+        clear_error_unless_out_of_memory();
+        return out;
+    }
+    const Py_ssize_t n = PyUnicode_GetLength(str.get());
+    const int kind = PyUnicode_KIND(str.get());
+    const void* data = PyUnicode_DATA(str.get());
+    out.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        Py_UCS4 c = PyUnicode_READ(kind, data, i);
+        if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
+        append_utf8(out, c);
     }
     return out;
 }
 
-std::string type_qualname(PyObject* obj) noexcept {
+std::string type_qualname(PyObject* obj) {
     PyRef name(PyType_GetQualName(Py_TYPE(obj)));
     if (!name) {
-        PyErr_Clear();
+        clear_error_unless_out_of_memory();
         return std::string();
     }
     return lenient_utf8(name.get());

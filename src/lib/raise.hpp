@@ -24,12 +24,19 @@ PyObject* raise_conversion_error(const ConversionError& error) noexcept;
 // An internal fault: PanicException, a direct subclass of BaseException.
 PyObject* raise_panic(std::string_view what) noexcept;
 
-// The str of any object as UTF-8, characters that cannot be encoded (lone
-// surrogates) replaced by U+FFFD.  Never fails; empty when str() itself fails.
-std::string lenient_utf8(PyObject* str) noexcept;
+// After a C API call failed: clears the error, unless it is a MemoryError, which goes
+// on as std::bad_alloc for the caller's guard to raise again.  An allocation that
+// fails is never taken for an answer (a name that is not there, an empty text).
+void clear_error_unless_out_of_memory();
 
-// Qualified name of an object's type, as lenient UTF-8.
-std::string type_qualname(PyObject* obj) noexcept;
+// The str of any object as UTF-8, characters that cannot be encoded (lone
+// surrogates) replaced by U+FFFD; empty when str() itself fails.  Throws
+// std::bad_alloc when memory runs out.
+std::string lenient_utf8(PyObject* str);
+
+// Qualified name of an object's type, as lenient UTF-8.  Throws std::bad_alloc when
+// memory runs out.
+std::string type_qualname(PyObject* obj);
 
 // A broken internal invariant.
 [[noreturn]] inline void internal_fault(const char* what) {
