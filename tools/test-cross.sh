@@ -119,11 +119,13 @@ module_suite() {  # module_suite ARCH
         >"$dir/pip.log" 2>&1 || { cat "$dir/pip.log" >&2; failed=$((failed + 1)); return; }
     # Debian's numpy finds BLAS and LAPACK through links that its package's scripts
     # make, which unpacking does not run.
+    # QUORVEL_EMULATOR tells a test that starts another interpreter how: the other
+    # machine's binary cannot be run directly without binfmt_misc.
     local libs="/usr/lib/$arch-linux-gnu"
+    local emulator="qemu-$arch -L $sysroot -E LD_LIBRARY_PATH=$libs/blas:$libs/lapack"
     run "$arch" module env -C "$ROOT" PYTHONPATH="$dir/site" \
-        HYPOTHESIS_STORAGE_DIRECTORY="$dir/hypothesis" "qemu-$arch" -L "$sysroot" \
-        -E "LD_LIBRARY_PATH=$libs/blas:$libs/lapack" "$sysroot/usr/bin/python3.11" \
-        -m pytest -p no:cacheprovider -rs $MODULE_TESTS
+        HYPOTHESIS_STORAGE_DIRECTORY="$dir/hypothesis" QUORVEL_EMULATOR="$emulator" \
+        $emulator "$sysroot/usr/bin/python3.11" -m pytest -p no:cacheprovider -rs $MODULE_TESTS
 }
 
 # One emulated machine from start to end, its lines printed as they come and its
