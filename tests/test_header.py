@@ -167,6 +167,9 @@ ROUND_TRIP_CASES = [
     # (input, srid or False, expected little-endian EWKB with flag bits)
     pytest.param(multipoint([point((1, 2), order=BE)], order=BE, srid=5), False,
                  multipoint([point((1, 2))]), id="multipoint-be-strip"),
+    # SRID 1, the smallest set, in place of the input's own
+    pytest.param(multipoint([point((1, 2), order=BE)], order=BE, srid=5), 1,
+                 multipoint([point((1, 2))], srid=1), id="multipoint-be-set-1"),
     pytest.param(multipoint([point((1, 2))]), 4326,
                  multipoint([point((1, 2))], srid=4326), id="multipoint-set"),
     pytest.param(linestring([], order=BE, iso=True, dim="XYM"), 7,
