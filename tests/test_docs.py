@@ -114,8 +114,8 @@ def run_page(path, cwd, env=None, timeout=900):
 def missing(extras):
     """The packages of these extras that are not installed."""
     gone = []
-    for spec in importlib.metadata.requires("quorvel") or []:
-        req = Requirement(spec)
+    for line in importlib.metadata.requires("quorvel") or []:
+        req = Requirement(line)
         if req.name != "quorvel" and any(req.marker and req.marker.evaluate({"extra": e}) for e in extras):
             try:
                 importlib.metadata.version(req.name)
