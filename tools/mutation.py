@@ -599,6 +599,10 @@ class Campaign:
                 self.prepare(b["name"])
         for v in verify_programs(self.config, m):
             self.builds.configure_verify(verify_flavour(v))
+        if any(listed(m, e) for e in self.equivalents):
+            # A listed mutant that survives is proven against the unmutated module,
+            # which has to be built before the change is applied.
+            self.prover.prepare()
         path = TREE / m.file
         original = path.read_text()
         lines = original.split("\n")
@@ -734,7 +738,9 @@ class Prover:
 
     def prepare(self) -> None:
         """Builds the unmutated sources in each flavour and runs the corpus on them
-        once (kept per module digest under the flavour's directory)."""
+        once (kept per module digest under the flavour's directory).  Called while the
+        tree holds no change: a reference built with a mutant applied would prove that
+        mutant against itself, and every later one against it."""
         if self.reference:
             return
         self.env = {**os.environ, **SANITIZER_ENV, "LD_PRELOAD": asan_runtime()}
@@ -775,7 +781,7 @@ class Prover:
         return self.proofs[ident]
 
     def judge_applied(self, file: str) -> dict:
-        self.prepare()
+        assert self.reference, "the references are built before a change is applied"
         compared = 0
         for f in self.flavours:
             if not matches(file, f["files"]):
@@ -921,6 +927,7 @@ def prove(config: dict, args: argparse.Namespace) -> int:
     lock = hold_lock()  # noqa: F841 (held to the end)
     sync_tree()
     prover = Prover(config, Builds(config))
+    prover.prepare()
     stamps: dict[tuple[str, int], str | None] = {}
     wrong = []
     start = time.monotonic()
