@@ -379,6 +379,8 @@ def wkt_inputs():
         "sRiD=7;",
     ):
         yield prefix + "POINT(1 2)"
+    # Texts that end inside the prefix.
+    yield from ("SRID=", "SRID=-", "SRID=12")
     yield "SRID=3857;GEOMETRYCOLLECTION(POINT(1 2))"
     yield "GEOMETRYCOLLECTION(SRID=4326;POINT(1 2))"
     # Grammar errors, with excerpts and character displays of every kind.
