@@ -448,7 +448,9 @@ class Builds:
     def build(self, name: str) -> tuple[bool, str]:
         status, out, _ = run(["cmake", "--build", str(self.directory(name)), "--target", "quorvel"],
                              env=tool_env())
-        return status == 0, out
+        # The project builds with warnings as errors: a mutant that the compiler warns
+        # of (a variable read before it is set, say) does not build.
+        return status == 0 and not re.search(r"\bwarning: ", out), out
 
     def module(self, name: str) -> pathlib.Path:
         found = sorted(self.directory(name).glob("quorvel*.so")) + sorted(
@@ -512,7 +514,7 @@ def run_tests(config: dict, build_dir: pathlib.Path, timeout: float,
 
 
 def build_failure(build: str, output: str) -> dict:
-    error = re.search(r"error: (.*)", output)
+    error = re.search(r"(?:error|warning): (.*)", output)
     return {"status": BUILD_FAILURE, "build": build,
             "killer": error.group(1)[:200] if error else "build failure"}
 
