@@ -229,6 +229,8 @@ ERRORS = [
     ("srid_point_four_bytes_short", point((1, 2), srid=4326)[:-4], END + " reading f64"),
     ("point_with_four_bytes_after", point((1, 2)) + bytes(4),
      "invalid WKB: unexpected trailing data: 4 bytes remaining"),
+    ("xyz_point_with_eight_bytes_after", point((1, 2, 3)) + bytes(8),
+     "invalid WKB: unexpected trailing data: 8 bytes remaining"),
     ("srid_flag_without_srid", raw_header(SRID_FLAG | 1) + b"\xe6\x10", END + " reading i32"),
     ("linestring_without_count", header(LINESTRING) + b"\x02\0", END + " reading u32"),
     ("linestring_short_of_points", header(LINESTRING) + u32(2) + XY, END + " reading f64"),
