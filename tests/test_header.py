@@ -63,6 +63,9 @@ FAST_CASES = [
                  raw_header(0xC0000002, BE) + JUNK, id="strip-keeps-z-and-m"),
     pytest.param(raw_header(M_FLAG | POLYGON | SRID_FLAG, LE, 1) + JUNK, 2,
                  raw_header(M_FLAG | POLYGON | SRID_FLAG, LE, 2) + JUNK, id="replace-keeps-m"),
+    # an SRID whose bytes, read in the other order, are the SRID asked for
+    pytest.param(bytes.fromhex("0101000020000010E6") + JUNK, 4326,
+                 bytes.fromhex("0101000020E6100000") + JUNK, id="replace-reversed-srid"),
     pytest.param(raw_header(POINT | SRID_FLAG, LE, 5), 6,
                  raw_header(POINT | SRID_FLAG, LE, 6), id="replace-without-body"),
     pytest.param(raw_header(POINT, LE), False, raw_header(POINT, LE), id="bare-point-header-strip"),
