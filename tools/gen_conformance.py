@@ -381,6 +381,8 @@ def wkt_inputs():
         yield prefix + "POINT(1 2)"
     # Texts that end inside the prefix.
     yield from ("SRID=", "SRID=-", "SRID=12")
+    # A control character that is '=' with the lower-case bit set.
+    yield "SRID\x1d5;POINT(1 2)"
     yield "SRID=3857;GEOMETRYCOLLECTION(POINT(1 2))"
     yield "GEOMETRYCOLLECTION(SRID=4326;POINT(1 2))"
     # Grammar errors, with excerpts and character displays of every kind.
