@@ -381,6 +381,9 @@ def wkt_inputs():
         yield prefix + "POINT(1 2)"
     # Texts that end inside the prefix.
     yield from ("SRID=", "SRID=-", "SRID=12")
+    # Texts that end where a token is wanted.
+    yield from ("POINT", "POINT Z", "POINT(", "POINT(1", "POINT(1 ", "POINT(1 2",
+                "LINESTRING(1 2", "LINESTRING(1 2,", "MULTIPOINT((1 2)", "GEOMETRYCOLLECTION(")
     # A control character that is '=' with the lower-case bit set.
     yield "SRID\x1d5;POINT(1 2)"
     yield "SRID=3857;GEOMETRYCOLLECTION(POINT(1 2))"
