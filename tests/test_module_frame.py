@@ -108,6 +108,9 @@ TOO_MANY = [
 
 
 KEYWORD_ERRORS = [
+    # every function, by its first parameter's name and an unknown keyword
+    *[(getattr(quorvel, name), (), {params[1:].split(",")[0].rstrip(")"): POINT, "bogus": 1},
+       f"{name}() got an unexpected keyword argument 'bogus'") for name, params in TABLE],
     (quorvel.to_wkb, (POINT,), {"SRID": 1},
      "to_wkb() got an unexpected keyword argument 'SRID'"),
     (quorvel.to_wkt, (POINT,), {"Normalize_wkt": True},
