@@ -109,8 +109,9 @@ TOO_MANY = [
 
 KEYWORD_ERRORS = [
     # every function, by its first parameter's name and an unknown keyword
-    *[(getattr(quorvel, name), (), {params[1:].split(",")[0].rstrip(")"): POINT, "bogus": 1},
-       f"{name}() got an unexpected keyword argument 'bogus'") for name, params in TABLE],
+    *[(f, (), {next(iter(inspect.signature(f).parameters)): POINT, "bogus": 1},
+       f"{f.__name__}() got an unexpected keyword argument 'bogus'")
+      for f in map(quorvel.__dict__.get, NAMES)],
     (quorvel.to_wkb, (POINT,), {"SRID": 1},
      "to_wkb() got an unexpected keyword argument 'SRID'"),
     (quorvel.to_wkt, (POINT,), {"Normalize_wkt": True},
